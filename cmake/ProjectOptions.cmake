@@ -1,0 +1,47 @@
+# Build options shared by every target of the project.
+
+option(ZQT_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(ZQT_TSAN "Build with ThreadSanitizer" OFF)
+
+if(ZQT_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(ZQT_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# Warnings are errors on our own targets only, never on third-party code.
+function(zqt_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+                                           -Wnon-virtual-dtor -Werror)
+endfunction()
+
+# One static library per folder: zqt_library(NAME SOURCES ... [LIBS ...])
+function(zqt_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}
+                                            ${PROJECT_SOURCE_DIR}/include)
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  zqt_warnings(${name})
+endfunction()
+
+# A loadable module (control module or side library) in lib/<subdir>.
+# zqt_module(TARGET OUTPUT_NAME NAME SUBDIR DIR SOURCES ...)
+function(zqt_module target)
+  cmake_parse_arguments(ARG "" "OUTPUT_NAME;SUBDIR" "SOURCES;LIBS;DEFINES" ${ARGN})
+  add_library(${target} MODULE ${ARG_SOURCES})
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${ARG_OUTPUT_NAME}
+    PREFIX "lib"
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib/${ARG_SUBDIR}
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  target_compile_definitions(${target} PRIVATE ${ARG_DEFINES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS})
+  zqt_warnings(${target})
+endfunction()

@@ -1,0 +1,61 @@
+#pragma once
+// One accepted connection: its socket, its read/write time-out, its hook and
+// one pointer of the application's.
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+#include "net/stream_hook.h"
+
+namespace net {
+
+class socket_stream {
+public:
+    // Takes ownership of a connected socket.
+    explicit socket_stream(int fd);
+    ~socket_stream();  // destroys the hook, closes the socket
+    socket_stream(const socket_stream&) = delete;
+    socket_stream& operator=(const socket_stream&) = delete;
+
+    void* get_ctx() const { return ctx_; }
+    void set_ctx(void* ctx) { ctx_ = ctx; }
+
+    // Applies to every read and write from now on.
+    void set_rw_timeout(int seconds);
+    int get_rw_timeout() const { return rwTimeout_; }
+
+    // "127.0.0.1"; with full, "127.0.0.1|9651".
+    const char* get_peer(bool full = false) const;
+    const char* get_local(bool full = false) const;
+    int sock_handle() const { return fd_; }
+
+    stream_hook* get_hook() const { return hook_; }
+    // Installs a hook (hook->open decides); returns the hook installed
+    // before, or `hook` itself when installing failed.
+    stream_hook* setup_hook(stream_hook* hook);
+
+    // The socket itself, with the time-out, beneath any hook.
+    ssize_t sock_read(void* buf, size_t len);
+    ssize_t sock_send(const void* buf, size_t len);
+
+    // Through the hook when there is one. Bytes given back with unread()
+    // come first.
+    ssize_t read(void* buf, size_t len);       // > 0, 0 at end, -1 on error/time-out
+    bool read_exact(void* buf, size_t len);    // all of them or false
+    bool write(const void* buf, size_t len);   // all of them or false
+    void unread(const void* buf, size_t len);
+
+    bool timed_out() const { return timedOut_; }  // the last failure was a time-out
+
+private:
+    int fd_;
+    void* ctx_ = nullptr;
+    int rwTimeout_ = 0;
+    stream_hook* hook_ = nullptr;
+    std::string pushedBack_;
+    bool timedOut_ = false;
+    mutable std::string peer_, peerFull_, local_, localFull_;
+};
+
+}  // namespace net
