@@ -15,8 +15,8 @@ endif()
 
 # Warnings are errors on our own targets only, never on third-party code.
 function(zqt_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
-                                           -Wnon-virtual-dtor -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Werror
+                                           $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
 endfunction()
 
 # One static library per folder: zqt_library(NAME SOURCES ... [LIBS ...])

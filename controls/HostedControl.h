@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -19,12 +20,12 @@ using ControlResult = std::variant<int32_t, std::u16string>;
 
 // Raised when an invocation fails; RunProcess turns it into the result "-1".
 class ControlInvocationError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class HostedControl {
-public:
+  public:
     HostedControl(const char* moduleName, const char* classId);
     virtual ~HostedControl();
     HostedControl(const HostedControl&) = delete;
@@ -49,24 +50,27 @@ public:
     const char* ModuleName() const { return moduleName_; }
     const char* ClassId() const { return classId_; }
 
-private:
+  private:
     struct Loaded;
     const char* moduleName_;
     const char* classId_;
-    bool attempted_ = false;
-    std::unique_ptr<Loaded> loaded_;
+    // Serialises Create, Release and Invoke, so that a control is never
+    // destroyed or unloaded under a running invocation.
+    mutable std::mutex mutex_;
+    bool attempted_ = false;          // guarded by mutex_
+    std::unique_ptr<Loaded> loaded_;  // guarded by mutex_
 };
 
 // The main control: signing, verification, envelopes, certificates, seals.
 class CUlvoctrlctrl : public HostedControl {
-public:
+  public:
     CUlvoctrlctrl() : HostedControl("libulvoctrl.so", "ulvo.ctrl") {}
     static CUlvoctrlctrl& Instance();
 };
 
 // The enrolment control: devices, certificate requests and installation.
 class CUlvocertenrollctrl : public HostedControl {
-public:
+  public:
     CUlvocertenrollctrl() : HostedControl("libulvocertenroll.so", "ulvo.certenroll") {}
     static CUlvocertenrollctrl& Instance();
 };
