@@ -4,7 +4,7 @@
 #include <cstdint>
 
 class CBase64Coder {
-public:
+  public:
     CBase64Coder() = default;
     virtual ~CBase64Coder();
     CBase64Coder(const CBase64Coder&) = delete;
@@ -16,7 +16,13 @@ public:
     const unsigned char* DecodedData() const;
     uint32_t DecodedLength() const { return m_nOutLen; }
 
-private:
+    // Buffer sizes in bytes, for tests of the growth rule.
+    uint32_t InputCapacity() const { return m_nInCap; }
+    uint32_t OutputCapacity() const { return m_nOutCap; }
+
+  private:
+    void Release();
+
     unsigned char* m_pOutBuf = nullptr;
     unsigned char* m_pInBuf = nullptr;
     uint32_t m_nOutCap = 0;

@@ -3,10 +3,11 @@
 // <temporary directory>/ZQTCA/ZQTCAServiceClient_YYYY-MM-DD.log.
 
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 
 class CLogger {
-public:
+  public:
     // The one process-wide logger, created on first use.
     static CLogger* GetInstance();
 
@@ -18,11 +19,14 @@ public:
     CLogger(const CLogger&) = delete;
     CLogger& operator=(const CLogger&) = delete;
 
-protected:
+  protected:
     // The folder text must end with "/". Tests build loggers of their own.
     explicit CLogger(const char* dir);
+    // The same with a clock of the test's own (null: the system clock).
+    using NowFunction = std::time_t (*)();
+    CLogger(const char* dir, NowFunction now);
 
-private:
+  private:
     void OpenDayFile();
     void WriteLine(const char* line);
 
@@ -31,4 +35,5 @@ private:
     char m_szDir[4096] = {};
     char m_szFileName[4096] = {};
     std::mutex m_cs;
+    NowFunction m_now = nullptr;
 };
