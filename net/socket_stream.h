@@ -2,6 +2,7 @@
 // One accepted connection: its socket, its read/write time-out, its hook and
 // one pointer of the application's.
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
@@ -47,14 +48,35 @@ public:
     void unread(const void* buf, size_t len);
 
     bool timed_out() const { return timedOut_; }  // the last failure was a time-out
+    // How many reads and writes have timed out so far.
+    unsigned timeout_count() const { return timeouts_; }
+
+    // Reads and writes also give up at this point, whatever the time-out
+    // (a request head has to arrive in time as a whole).
+    void set_deadline(std::chrono::steady_clock::time_point when);
+    void clear_deadline() { hasDeadline_ = false; }
+
+    bool has_unread() const { return !pushedBack_.empty(); }
+
+    enum class wait_result { ready, timed_out, closed };
+    // Waits, with the time-out, until there is something to read. A peer
+    // that closed cleanly is told apart only without a hook.
+    wait_result wait_readable();
 
 private:
+    // 1 ready, 0 time-out, -1 error.
+    int wait_for(short events);
+    const char* address_text(bool local, bool full) const;
+
     int fd_;
     void* ctx_ = nullptr;
     int rwTimeout_ = 0;
     stream_hook* hook_ = nullptr;
     std::string pushedBack_;
     bool timedOut_ = false;
+    unsigned timeouts_ = 0;
+    bool hasDeadline_ = false;
+    std::chrono::steady_clock::time_point deadline_{};
     mutable std::string peer_, peerFull_, local_, localFull_;
 };
 

@@ -1,0 +1,227 @@
+#include "net/socket_stream.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace net {
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// Milliseconds poll() may wait: the time-out, cut short by the deadline;
+// -1 waits for ever.
+int wait_budget_ms(int timeoutSeconds, bool hasDeadline, clock_type::time_point deadline) {
+    long long ms = timeoutSeconds > 0 ? timeoutSeconds * 1000LL : -1;
+    if (hasDeadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now())
+                .count();
+        const long long leftMs = left < 0 ? 0 : left;
+        ms = ms < 0 ? leftMs : std::min(ms, leftMs);
+    }
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+}  // namespace
+
+socket_stream::socket_stream(int fd) : fd_(fd) {}
+
+socket_stream::~socket_stream() {
+    if (hook_ != nullptr) {
+        hook_->destroy();
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void socket_stream::set_rw_timeout(int seconds) { rwTimeout_ = seconds; }
+
+void socket_stream::set_deadline(clock_type::time_point when) {
+    deadline_ = when;
+    hasDeadline_ = true;
+}
+
+const char* socket_stream::address_text(bool local, bool full) const {
+    std::string& text = local ? (full ? localFull_ : local_) : (full ? peerFull_ : peer_);
+    if (!text.empty()) {
+        return text.c_str();
+    }
+    sockaddr_in addr{};
+    socklen_t size = sizeof addr;
+    auto* raw = reinterpret_cast<sockaddr*>(&addr);
+    const int rc = local ? ::getsockname(fd_, raw, &size) : ::getpeername(fd_, raw, &size);
+    if (rc != 0 || addr.sin_family != AF_INET) {
+        return "";
+    }
+    char ip[INET_ADDRSTRLEN] = {};
+    if (::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip) == nullptr) {
+        return "";
+    }
+    text = ip;
+    if (full) {
+        text += '|';
+        text += std::to_string(ntohs(addr.sin_port));
+    }
+    return text.c_str();
+}
+
+const char* socket_stream::get_peer(bool full) const { return address_text(false, full); }
+
+const char* socket_stream::get_local(bool full) const { return address_text(true, full); }
+
+stream_hook* socket_stream::setup_hook(stream_hook* hook) {
+    if (hook != nullptr && !hook->open(*this)) {
+        return hook;
+    }
+    stream_hook* before = hook_;
+    hook_ = hook;
+    return before;
+}
+
+int socket_stream::wait_for(short events) {
+    for (;;) {
+        pollfd p{fd_, events, 0};
+        const int ms = wait_budget_ms(rwTimeout_, hasDeadline_, deadline_);
+        const int rc = ::poll(&p, 1, ms);
+        if (rc > 0) {
+            return 1;
+        }
+        if (rc == 0) {
+            timedOut_ = true;
+            ++timeouts_;
+            errno = ETIMEDOUT;
+            return 0;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+ssize_t socket_stream::sock_read(void* buf, size_t len) {
+    timedOut_ = false;
+    if (len == 0) {
+        return 0;
+    }
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buf, len, MSG_DONTWAIT);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return -1;
+        }
+        if (wait_for(POLLIN) <= 0) {
+            return -1;
+        }
+    }
+}
+
+ssize_t socket_stream::sock_send(const void* buf, size_t len) {
+    timedOut_ = false;
+    if (len == 0) {
+        return 0;
+    }
+    for (;;) {
+        const ssize_t n = ::send(fd_, buf, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return -1;
+        }
+        if (wait_for(POLLOUT) <= 0) {
+            return -1;
+        }
+    }
+}
+
+ssize_t socket_stream::read(void* buf, size_t len) {
+    if (len == 0) {
+        return 0;
+    }
+    if (!pushedBack_.empty()) {
+        const size_t n = std::min(len, pushedBack_.size());
+        std::memcpy(buf, pushedBack_.data(), n);
+        pushedBack_.erase(0, n);
+        return static_cast<ssize_t>(n);
+    }
+    return hook_ != nullptr ? hook_->read(buf, len) : sock_read(buf, len);
+}
+
+bool socket_stream::read_exact(void* buf, size_t len) {
+    auto* at = static_cast<char*>(buf);
+    while (len > 0) {
+        const ssize_t n = read(at, len);
+        if (n <= 0) {
+            return false;
+        }
+        at += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool socket_stream::write(const void* buf, size_t len) {
+    const auto* at = static_cast<const char*>(buf);
+    while (len > 0) {
+        const ssize_t n = hook_ != nullptr ? hook_->send(at, len) : sock_send(at, len);
+        if (n <= 0) {
+            return false;
+        }
+        at += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void socket_stream::unread(const void* buf, size_t len) {
+    pushedBack_.insert(0, static_cast<const char*>(buf), len);
+}
+
+socket_stream::wait_result socket_stream::wait_readable() {
+    if (!pushedBack_.empty()) {
+        return wait_result::ready;
+    }
+    timedOut_ = false;
+    for (;;) {
+        const int rc = wait_for(POLLIN);
+        if (rc == 0) {
+            return wait_result::timed_out;
+        }
+        if (rc < 0) {
+            return wait_result::closed;
+        }
+        if (hook_ != nullptr) {
+            return wait_result::ready;  // the hook tells an orderly close itself
+        }
+        char byte;
+        const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0) {
+            return wait_result::ready;
+        }
+        if (n == 0) {
+            return wait_result::closed;
+        }
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return wait_result::closed;
+        }
+    }
+}
+
+}  // namespace net

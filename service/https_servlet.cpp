@@ -1,0 +1,92 @@
+#include "service/https_servlet.h"
+
+#include <string>
+
+#include "net/json.h"
+#include "protocol/RunProcess.h"
+#include "service/master_services.h"
+#include "service/websocket_session.h"
+#include "support/TextConversion.h"
+
+namespace {
+
+// A POST body is read up to this many bytes.
+constexpr size_t kMaxJsonBytes = 1024000;
+
+std::string ServeltDataOf(net::HttpServletRequest& req) {
+    const net::json* body = req.getJson(kMaxJsonBytes);
+    if (body == nullptr) {
+        return {};
+    }
+    const net::json_node* node = body->getFirstElementByTagName("ServeltData");
+    return node == nullptr ? std::string() : node->text();
+}
+
+}  // namespace
+
+std::string RunRequestText(std::string_view utf8Request) {
+    std::u16string request = zqt::Utf8ToUtf16(utf8Request);
+    std::u16string response;
+    {
+        std::lock_guard lock(master_services::get_instance().dispatch_lock());
+        response = RunProcess(request);
+    }
+    return zqt::Utf16ToUtf8(response);
+}
+
+https_servlet::https_servlet(net::socket_stream* stream, net::session* session)
+    : HttpServlet(stream, session) {}
+
+https_servlet::~https_servlet() = default;
+
+bool https_servlet::doGet(net::HttpServletRequest& req, net::HttpServletResponse& res) {
+    return doPost(req, res);
+}
+
+bool https_servlet::doPost(net::HttpServletRequest& req, net::HttpServletResponse& res) {
+    bool keepAlive = req.isKeepAlive();
+    res.setContentType("text/html;charset=utf-8")
+        .setKeepAlive(keepAlive)
+        .setChunkedTransferEncoding(true);
+    res.setHeader("Access-Control-Allow-Credentials", 1)
+        .setHeader("Access-Control-Allow-Origin", "*")
+        .setHeader("Access-Control-Allow-Methods", "*")
+        .setHeader("Access-Control-Allow-Headers", "*");
+
+    std::string answer = RunRequestText(ServeltDataOf(req));
+    res.write(answer);
+    bool ended = res.write(nullptr, 0);
+    return ended && keepAlive;
+}
+
+bool https_servlet::doOptions(net::HttpServletRequest& req, net::HttpServletResponse& res) {
+    res.setStatus(200);
+    const char* method = req.getHeader("Access-Control-Request-Method");
+    const char* headers = req.getHeader("Access-Control-Request-Headers");
+    const char* origin = req.getHeader("Origin");
+    res.setHeader("Access-Control-Allow-Origin", origin)
+        .setHeader("Access-Control-Allow-Methods", method)
+        .setHeader("Access-Control-Allow-Headers", headers)
+        .setHeader("Access-Control-Max-Age", 3600)
+        .setHeader("Access-Control-Allow-Credentials", 1)
+        .setHeader("Access-Control-Allow-Private-Network", 1);
+    res.sendHeader();
+    return false;
+}
+
+bool https_servlet::doUnknown(net::HttpServletRequest&, net::HttpServletResponse& res) {
+    res.setStatus(400).setContentType("text/html; charset=");
+    if (res.sendHeader()) {
+        res.getOutputStream().write("<root error='unkown request method' />\r\n");
+    }
+    return false;
+}
+
+bool https_servlet::doError(net::HttpServletRequest&, net::HttpServletResponse&) {
+    return false;
+}
+
+bool https_servlet::doWebSocket(net::HttpServletRequest& req, net::HttpServletResponse&) {
+    RunWebSocketSession(req.getSocketStream());
+    return false;
+}

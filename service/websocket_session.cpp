@@ -1,0 +1,122 @@
+#include "service/websocket_session.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "net/websocket.h"
+#include "service/https_servlet.h"
+
+namespace {
+
+// A text or binary message must be shorter than this.
+constexpr uint64_t kMessageBufferBytes = 20480;
+// Ping and pong payloads are read in pieces of at most this many bytes.
+constexpr size_t kControlPieceBytes = 8191;
+
+void Print(const char* line) {
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+}
+
+void PrintPiece(const char* piece, ssize_t length) {
+    std::printf("read: [%.*s]\r\n", static_cast<int>(length), piece);
+    std::fflush(stdout);
+}
+
+bool RunMessage(net::websocket& reader, net::websocket& writer) {
+    char buffer[kMessageBufferBytes] = {};
+    size_t used = 0;
+    for (;;) {
+        ssize_t n = reader.read_frame_data(buffer + used, kMessageBufferBytes - 1 - used);
+        if (n < 0) {
+            Print("read_frame_data error\r\n");
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        used += static_cast<size_t>(n);
+    }
+    std::string answer = RunRequestText(std::string_view(buffer, ::strnlen(buffer, used)));
+    writer.reset().set_frame_fin(true).set_frame_opcode(net::websocket::FRAME_TEXT);
+    writer.set_frame_payload_len(answer.size());
+    if (!writer.send_frame_data(answer.data(), answer.size())) {
+        Print("send_frame_data error\r\n");
+        return false;
+    }
+    return true;
+}
+
+// Reads a ping's or pong's payload in pieces, printing each; with a writer,
+// each piece is also sent on as the payload of a pong.
+bool RelayPayload(net::websocket& reader, net::websocket* writer) {
+    char piece[kControlPieceBytes + 1];
+    for (;;) {
+        ssize_t n = reader.read_frame_data(piece, kControlPieceBytes);
+        if (n < 0) {
+            Print("read_frame_data error\r\n");
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        PrintPiece(piece, n);
+        if (writer != nullptr && !writer->send_frame_data(piece, static_cast<size_t>(n))) {
+            Print("send_frame_data error\r\n");
+            return false;
+        }
+    }
+}
+
+bool AnswerPing(net::websocket& reader, net::websocket& writer) {
+    uint64_t length = reader.get_frame_payload_len();
+    if (length == 0) {
+        return writer.send_frame_pong();
+    }
+    writer.reset().set_frame_fin(true).set_frame_opcode(net::websocket::FRAME_PONG);
+    writer.set_frame_payload_len(length);
+    return RelayPayload(reader, &writer);
+}
+
+bool ReadPong(net::websocket& reader) {
+    if (reader.get_frame_payload_len() == 0) {
+        return true;
+    }
+    return RelayPayload(reader, nullptr);
+}
+
+}  // namespace
+
+void RunWebSocketSession(net::socket_stream& stream) {
+    net::websocket reader(stream);
+    net::websocket writer(stream);
+    for (;;) {
+        if (!reader.read_frame_head()) {
+            Print("read_frame_head error\r\n");
+            return;
+        }
+        unsigned char opcode = reader.get_frame_opcode() & 0x0f;
+        std::printf("opcode: 0x%x\r\n", opcode);
+        std::fflush(stdout);
+        bool ok = false;
+        switch (opcode) {
+            case net::websocket::FRAME_TEXT:
+            case net::websocket::FRAME_BINARY:
+                ok = reader.get_frame_payload_len() < kMessageBufferBytes &&
+                     RunMessage(reader, writer);
+                break;
+            case net::websocket::FRAME_PING:
+                ok = AnswerPing(reader, writer);
+                break;
+            case net::websocket::FRAME_PONG:
+                ok = ReadPong(reader);
+                break;
+            default:  // continuation, close and the reserved opcodes
+                break;
+        }
+        if (!ok) {
+            return;
+        }
+    }
+}
