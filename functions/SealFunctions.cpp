@@ -21,7 +21,7 @@ std::u16string DecodeSealQuery(std::u16string_view param) {
     const void* end = std::memchr(decoded, 0, coder.OutputCapacity());
     const size_t length = end == nullptr ? 0 : static_cast<const char*>(end) - decoded;
     const std::u16string wide = zqt::Utf8ToUtf16(std::string_view(decoded, length));
-    return wide;
+    return zqt::LocaleToUtf16(zqt::Utf16ToLocale(wide));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <mbedtls/ssl_cache.h>
 #include <mbedtls/version.h>
 #include <mbedtls/x509_crt.h>
+#include <sys/stat.h>
 
 #include "net/sslbase_io.h"
 
@@ -45,6 +46,16 @@ int to_authmode(mbedtls_verify_t mode) {
     return MBEDTLS_SSL_VERIFY_NONE;
 }
 
+// Certificate and key files are small; mbed TLS reads a whole file into
+// memory and mistakes a directory's size, so anything else is refused first.
+constexpr off_t kMaxPemFileSize = 4 * 1024 * 1024;
+
+bool is_small_regular_file(const char* path) {
+    struct stat st {};
+    return path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size <= kMaxPemFileSize;
+}
+
 bool has_cert(const mbedtls_x509_crt& chain) {
     return chain.raw.p != nullptr;
 }
@@ -54,7 +65,7 @@ bool append_cert_file(mbedtls_x509_crt& chain, const char* file,
                       const mbedtls_pk_context* key_to_match) {
     mbedtls_x509_crt parsed;
     mbedtls_x509_crt_init(&parsed);
-    bool ok = file != nullptr && mbedtls_x509_crt_parse_file(&parsed, file) == 0;
+    bool ok = is_small_regular_file(file) && mbedtls_x509_crt_parse_file(&parsed, file) == 0;
     if (ok && key_to_match != nullptr) {
         ok = mbedtls_pk_check_pair(&parsed.pk, key_to_match) == 0;
     }
@@ -177,7 +188,7 @@ bool mbedtls_conf::add_cert(const char* crt_file) {
 
 bool mbedtls_conf::set_key(const char* key_file, const char* key_pass) {
     state& s = *state_;
-    if (key_file == nullptr) {
+    if (!is_small_regular_file(key_file)) {
         return false;
     }
     mbedtls_pk_context parsed;

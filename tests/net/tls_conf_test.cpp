@@ -83,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(bad_cert_case{"Missing", test_files().dir + "/no_such.pem"},
                     bad_cert_case{"ACertificateFile", test_files().server_crt},
                     bad_cert_case{"Garbage", test_files().garbage},
-                    bad_cert_case{"AnotherCertificatesKey", test_files().other_key}),
+                    bad_cert_case{"AnotherCertificatesKey", test_files().other_key},
+                    bad_cert_case{"Directory", test_files().dir}),
     [](const testing::TestParamInfo<bad_cert_case>& param_info) { return param_info.param.name; });
 
 TEST(mbedtls_conf, RefusesACertificateThatDoesNotMatchTheKey) {

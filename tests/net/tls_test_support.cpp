@@ -155,6 +155,29 @@ const tls_files& test_files() {
     return files;
 }
 
+int listen_loopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
+        ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+        throw std::runtime_error("listen");
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+int accept_within(int listen_fd) {
+    pollfd p{listen_fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(kPatience.count())) <= 0) {
+        return -1;
+    }
+    return ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
 std::unique_ptr<mbedtls_conf> server_conf(bool cache, mbedtls_verify_t verify) {
     auto conf = std::make_unique<mbedtls_conf>(true, verify);
     conf->enable_cache(cache);
@@ -168,17 +191,7 @@ std::unique_ptr<mbedtls_conf> server_conf(bool cache, mbedtls_verify_t verify) {
 tls_echo_server::tls_echo_server(mbedtls_conf& conf, size_t connections, size_t echo_limit,
                                  int rw_timeout)
     : conf_(conf), connections_(connections), echoLimit_(echo_limit), rwTimeout_(rw_timeout) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
-        ::listen(listenFd_, 16) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
-        throw std::runtime_error("listen");
-    }
-    port_ = ntohs(addr.sin_port);
+    listenFd_ = listen_loopback(port_);
     thread_ = std::thread([this] { serve(); });
 }
 
@@ -191,13 +204,9 @@ tls_echo_server::~tls_echo_server() {
 
 void tls_echo_server::serve() {
     for (size_t i = 0; i < connections_; ++i) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(kPatience.count())) <= 0) {
-            return;  // the test's client never came; results() shows it
-        }
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = accept_within(listenFd_);
         if (fd < 0) {
-            return;
+            return;  // the test's client never came; results() shows it
         }
         served_connection served;
         {

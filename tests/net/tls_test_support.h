@@ -92,6 +92,11 @@ class tls_client {
     std::unique_ptr<state> s_;
 };
 
+// A listening socket on 127.0.0.1 and a free port; accept_within waits
+// for one connection (-1 when none came).
+int listen_loopback(int& port);
+int accept_within(int listen_fd);
+
 // `openssl s_client` against 127.0.0.1:port, with input piped in; its
 // combined output.
 std::string run_s_client(int port, const std::string& args, const std::string& input, int& status);
