@@ -20,16 +20,22 @@ constexpr size_t kDrainBytes = 1024 * 1024;
 HttpServlet::HttpServlet(socket_stream* stream, session* session)
     : stream_(stream), session_(session) {}
 
-HttpServlet::~HttpServlet() { delete session_; }
+HttpServlet::~HttpServlet() {
+    delete session_;
+}
 
 bool HttpServlet::doRun(const char*, socket_stream* stream) {
     socket_stream* target = stream != nullptr ? stream : stream_;
     return target != nullptr && serve(*target);
 }
 
-bool HttpServlet::doRun(session&, socket_stream* stream) { return doRun(nullptr, stream); }
+bool HttpServlet::doRun(session&, socket_stream* stream) {
+    return doRun(nullptr, stream);
+}
 
-bool HttpServlet::doRun() { return stream_ != nullptr && serve(*stream_); }
+bool HttpServlet::doRun() {
+    return stream_ != nullptr && serve(*stream_);
+}
 
 bool HttpServlet::serve(socket_stream& stream) {
     if (upgraded_) {
@@ -126,10 +132,18 @@ bool HttpServlet::refuse(HttpServletResponse& res, int status) {
     return false;
 }
 
-bool HttpServlet::doGet(HttpServletRequest&, HttpServletResponse& res) { return refuse(res, 405); }
-bool HttpServlet::doWebSocket(HttpServletRequest&, HttpServletResponse&) { return false; }
-bool HttpServlet::doPost(HttpServletRequest&, HttpServletResponse& res) { return refuse(res, 405); }
-bool HttpServlet::doPut(HttpServletRequest&, HttpServletResponse& res) { return refuse(res, 405); }
+bool HttpServlet::doGet(HttpServletRequest&, HttpServletResponse& res) {
+    return refuse(res, 405);
+}
+bool HttpServlet::doWebSocket(HttpServletRequest&, HttpServletResponse&) {
+    return false;
+}
+bool HttpServlet::doPost(HttpServletRequest&, HttpServletResponse& res) {
+    return refuse(res, 405);
+}
+bool HttpServlet::doPut(HttpServletRequest&, HttpServletResponse& res) {
+    return refuse(res, 405);
+}
 bool HttpServlet::doPatch(HttpServletRequest&, HttpServletResponse& res) {
     return refuse(res, 405);
 }
@@ -142,7 +156,9 @@ bool HttpServlet::doPurge(HttpServletRequest&, HttpServletResponse& res) {
 bool HttpServlet::doDelete(HttpServletRequest&, HttpServletResponse& res) {
     return refuse(res, 405);
 }
-bool HttpServlet::doHead(HttpServletRequest&, HttpServletResponse& res) { return refuse(res, 405); }
+bool HttpServlet::doHead(HttpServletRequest&, HttpServletResponse& res) {
+    return refuse(res, 405);
+}
 bool HttpServlet::doOptions(HttpServletRequest&, HttpServletResponse& res) {
     return refuse(res, 405);
 }

@@ -15,7 +15,7 @@ namespace net {
 class socket_stream;
 
 class HttpServlet : public noncopyable {
-public:
+  public:
     // The request line and headers together, at most.
     static constexpr size_t kMaxHeadBytes = 64 * 1024;
     // Seconds a head may take from its first byte, when the stream has no
@@ -35,7 +35,7 @@ public:
     socket_stream* getStream() const { return stream_; }
     session* getSession() const { return session_; }
 
-protected:
+  protected:
     // The defaults answer "405 Method Not Allowed" and close the connection.
     virtual bool doGet(HttpServletRequest& req, HttpServletResponse& res);
     // After the opening handshake has been answered with 101. True has every
@@ -61,7 +61,7 @@ protected:
     // The answer of the defaults: the status, no body, connection closed.
     static bool refuse(HttpServletResponse& res, int status);
 
-private:
+  private:
     bool serve(socket_stream& stream);
     bool dispatch(HttpServletRequest& req, HttpServletResponse& res);
     bool open_websocket(HttpServletRequest& req, HttpServletResponse& res, socket_stream& stream);

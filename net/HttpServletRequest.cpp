@@ -66,7 +66,9 @@ bool HttpServletRequest::isChunked() const {
     return reader_ != nullptr && reader_->parser().chunked();
 }
 
-const char* HttpServletRequest::getRemoteAddr() const { return stream_.get_peer(false); }
+const char* HttpServletRequest::getRemoteAddr() const {
+    return stream_.get_peer(false);
+}
 
 bool HttpServletRequest::expects_continue() const {
     const char* expect = getHeader("Expect");

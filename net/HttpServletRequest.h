@@ -15,7 +15,7 @@ class http_request_reader;
 class HttpServletResponse;
 
 class HttpServletRequest {
-public:
+  public:
     // Without a reader the request has no head and no body (a WebSocket
     // connection after its opening handshake).
     HttpServletRequest(socket_stream& stream, http_request_reader* reader);
@@ -57,7 +57,7 @@ public:
     void set_response(const HttpServletResponse* response) { response_ = response; }
     bool continue_pending() const;
 
-private:
+  private:
     bool expects_continue() const;
     bool send_continue();
 

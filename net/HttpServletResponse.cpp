@@ -1,9 +1,9 @@
 #include "net/HttpServletResponse.h"
 
+#include <strings.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "net/http_status_text.h"
 #include "net/socket_stream.h"
@@ -114,9 +114,13 @@ void HttpServletResponse::set_request_version(int major, int minor) {
     http11_ = major > 1 || (major == 1 && minor >= 1);
 }
 
-bool HttpServletResponse::chunks_allowed() const { return chunked_ && http11_; }
+bool HttpServletResponse::chunks_allowed() const {
+    return chunked_ && http11_;
+}
 
-bool HttpServletResponse::delimited() const { return chunks_allowed() || contentLength_ >= 0; }
+bool HttpServletResponse::delimited() const {
+    return chunks_allowed() || contentLength_ >= 0;
+}
 
 std::string HttpServletResponse::head_text() const {
     std::string head = "HTTP/1.1 " + std::to_string(status_) + " " + http_status_text(status_);

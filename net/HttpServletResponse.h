@@ -15,19 +15,19 @@ class HttpServletResponse;
 
 // Raw bytes on the connection, past any framing.
 class http_output_stream {
-public:
+  public:
     bool write(const void* data, size_t len);
     bool write(const char* text);
     bool write(const std::string& text) { return write(text.data(), text.size()); }
 
-private:
+  private:
     friend class HttpServletResponse;
     explicit http_output_stream(HttpServletResponse& owner) : owner_(owner) {}
     HttpServletResponse& owner_;
 };
 
 class HttpServletResponse {
-public:
+  public:
     explicit HttpServletResponse(socket_stream& stream);
     HttpServletResponse(const HttpServletResponse&) = delete;
     HttpServletResponse& operator=(const HttpServletResponse&) = delete;
@@ -71,7 +71,7 @@ public:
     // Set by the servlet from the request: chunks need HTTP/1.1.
     void set_request_version(int major, int minor);
 
-private:
+  private:
     friend class http_output_stream;
     bool send_raw(const void* data, size_t len);
     bool chunks_allowed() const;

@@ -1,9 +1,9 @@
 #include "net/connection_threads.h"
 
-#include <algorithm>
-#include <climits>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
+#include <climits>
 
 #include "net/log.h"
 #include "net/socket_stream.h"
@@ -13,7 +13,9 @@ namespace net {
 connection_threads::connection_threads(serve_function serve, size_t stackSize)
     : serve_(std::move(serve)), stackSize_(std::max<size_t>(stackSize, PTHREAD_STACK_MIN)) {}
 
-connection_threads::~connection_threads() { stop_all(); }
+connection_threads::~connection_threads() {
+    stop_all();
+}
 
 bool connection_threads::start(int fd, size_t cap) {
     std::unique_lock<std::mutex> guard(lock_);

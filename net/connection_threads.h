@@ -2,13 +2,13 @@
 // One thread per connection, from accept to close, with small stacks and a
 // cap on how many run at once. Every thread is joined by the owner.
 
+#include <pthread.h>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <pthread.h>
 #include <vector>
 
 namespace net {
@@ -16,7 +16,7 @@ namespace net {
 class socket_stream;
 
 class connection_threads {
-public:
+  public:
     using serve_function = std::function<void(socket_stream&)>;
 
     connection_threads(serve_function serve, size_t stackSize);
@@ -37,7 +37,7 @@ public:
 
     size_t live() const;
 
-private:
+  private:
     struct entry {
         pthread_t thread{};
         int fd = -1;  // -1 once the connection no longer owns it

@@ -1,7 +1,7 @@
 #include "net/http_request_parser.h"
 
-#include <algorithm>
 #include <strings.h>
+#include <algorithm>
 
 namespace net {
 

@@ -4,9 +4,9 @@
 // at the end of the message, so bytes that follow (a pipelined request, or
 // another protocol after an upgrade) are left to the caller.
 
+#include <http_parser.h>
 #include <cstddef>
 #include <cstdint>
-#include <http_parser.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,7 +14,7 @@
 namespace net {
 
 class http_request_parser {
-public:
+  public:
     using header = std::pair<std::string, std::string>;
 
     // A head longer than maxHead bytes (request line and headers) fails.
@@ -52,7 +52,7 @@ public:
     // Decoded body bytes parsed so far and not yet taken.
     std::string& body() { return body_; }
 
-private:
+  private:
     static int on_url(http_parser* p, const char* at, size_t len);
     static int on_header_field(http_parser* p, const char* at, size_t len);
     static int on_header_value(http_parser* p, const char* at, size_t len);

@@ -3,9 +3,9 @@
 // then the body on demand. Bytes the request does not use go back to the
 // stream for whatever comes next.
 
+#include <sys/types.h>
 #include <cstddef>
 #include <memory>
-#include <sys/types.h>
 
 #include "net/http_request_parser.h"
 
@@ -14,7 +14,7 @@ namespace net {
 class socket_stream;
 
 class http_request_reader {
-public:
+  public:
     enum class head_result {
         ok,
         no_request,      // the peer closed before sending a byte
@@ -39,7 +39,7 @@ public:
     bool body_broken() const { return bodyBroken_; }
     const http_request_parser& parser() const { return parser_; }
 
-private:
+  private:
     // Reads more bytes into the parser; false when none came.
     bool pump();
 

@@ -10,7 +10,7 @@ namespace net {
 // Collects the named elements from the parser's event stream, which comes
 // in document order; the event after a key is the start of its value.
 class json_builder {
-public:
+  public:
     using doc = nlohmann::json;
 
     explicit json_builder(json& target) : target_(target) {}
@@ -42,7 +42,7 @@ public:
         return false;
     }
 
-private:
+  private:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
     bool value(json_node::kind type) {

@@ -10,7 +10,7 @@
 namespace net {
 
 class json_node {
-public:
+  public:
     enum class kind { null, boolean, number, string, object, array };
 
     json_node(std::string tag, kind type) : tag_(std::move(tag)), type_(type) {}
@@ -22,7 +22,7 @@ public:
     const char* get_string() const { return text_.c_str(); }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     friend class json_builder;
     std::string tag_;
     kind type_;
@@ -30,7 +30,7 @@ private:
 };
 
 class json {
-public:
+  public:
     // The whole text must be one JSON value. Invalid UTF-8 is replaced by
     // U+FFFD first, so it never makes a text unreadable. Null when the text is
     // not JSON.
@@ -42,7 +42,7 @@ public:
 
     const std::vector<json_node>& elements() const { return elements_; }
 
-private:
+  private:
     friend class json_builder;
     json() = default;
     std::vector<json_node> elements_;

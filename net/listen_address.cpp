@@ -1,8 +1,8 @@
 #include "net/listen_address.h"
 
 #include <arpa/inet.h>
-#include <charconv>
 #include <netinet/in.h>
+#include <charconv>
 
 namespace net {
 

@@ -1,11 +1,11 @@
 #include "net/listener_set.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace net {
 
@@ -42,7 +42,9 @@ int open_one(const listen_address& address, int& port, std::string& error) {
 
 }  // namespace
 
-listener_set::~listener_set() { close(); }
+listener_set::~listener_set() {
+    close();
+}
 
 bool listener_set::open(const std::vector<listen_address>& addresses, std::string& error) {
     close();

@@ -10,7 +10,7 @@
 namespace net {
 
 class listener_set {
-public:
+  public:
     listener_set() = default;
     ~listener_set();
     listener_set(const listener_set&) = delete;
@@ -25,7 +25,7 @@ public:
     // The ports actually bound, in the order of the addresses.
     const std::vector<int>& ports() const { return ports_; }
 
-private:
+  private:
     std::vector<int> fds_;
     std::vector<int> ports_;
 };

@@ -1,11 +1,11 @@
 #include "net/log.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
-#include <unistd.h>
 
 #include "net/log_line.h"
 

@@ -5,7 +5,7 @@
 namespace net {
 
 class log {
-public:
+  public:
     static void msg4(const char* file, int line, const char* function, const char* fmt, ...)
         __attribute__((format(printf, 4, 5)));
     static void error4(const char* file, int line, const char* function, const char* fmt, ...)

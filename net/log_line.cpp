@@ -6,7 +6,9 @@ namespace net {
 
 namespace {
 
-const char* or_dash(const char* text) { return text != nullptr && *text != '\0' ? text : "-"; }
+const char* or_dash(const char* text) {
+    return text != nullptr && *text != '\0' ? text : "-";
+}
 
 std::string format_message(const char* fmt, va_list args) {
     if (fmt == nullptr) {
@@ -37,9 +39,9 @@ std::string format_log_line(const struct timespec& now, const char* level, const
     struct tm local {};
     localtime_r(&now.tv_sec, &local);
     char stamp[96];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld",
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, now.tv_nsec / 1000000L);
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  now.tv_nsec / 1000000L);
     std::string text = stamp;
     text += ' ';
     text += level;

@@ -22,7 +22,9 @@ T bounded(T value, T min, T max) {
 
 }  // namespace
 
-void master_base::free_text::operator()(char* text) const { std::free(text); }
+void master_base::free_text::operator()(char* text) const {
+    std::free(text);
+}
 
 master_base::~master_base() = default;
 

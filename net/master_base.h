@@ -40,7 +40,7 @@ struct master_bool_tbl {
 };
 
 class master_base : public noncopyable {
-public:
+  public:
     virtual ~master_base();
 
     master_base& set_cfg_int(const master_int_tbl* table);
@@ -48,10 +48,10 @@ public:
     master_base& set_cfg_str(const master_str_tbl* table);
     master_base& set_cfg_bool(const master_bool_tbl* table);
 
-protected:
+  protected:
     master_base() = default;
 
-private:
+  private:
     struct free_text {
         void operator()(char* text) const;
     };

@@ -1,16 +1,16 @@
 #include "net/master_threads.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "net/connection_threads.h"
 #include "net/listen_address.h"
@@ -71,8 +71,12 @@ master_threads::~master_threads() {
     }
 }
 
-bool master_threads::thread_on_accept(socket_stream*) { return true; }
-bool master_threads::thread_on_timeout(socket_stream*) { return false; }
+bool master_threads::thread_on_accept(socket_stream*) {
+    return true;
+}
+bool master_threads::thread_on_timeout(socket_stream*) {
+    return false;
+}
 void master_threads::thread_on_close(socket_stream*) {}
 void master_threads::thread_on_init() {}
 

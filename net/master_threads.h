@@ -15,7 +15,7 @@ namespace net {
 class socket_stream;
 
 class master_threads : public master_base {
-public:
+  public:
     static constexpr size_t kDefaultMaxConnections = 1024;
     static constexpr size_t kDefaultStackSize = 256 * 1024;
 
@@ -47,7 +47,7 @@ public:
     void set_max_connections(size_t cap) { maxConnections_ = cap; }
     void set_thread_stack_size(size_t bytes) { stackSize_ = bytes; }
 
-protected:
+  protected:
     // Once per connection, first. False closes it.
     virtual bool thread_on_accept(socket_stream* stream);
     // Each time the connection has data; true keeps it for more.
@@ -61,7 +61,7 @@ protected:
     // Once, before any connection is read.
     virtual void thread_on_init();
 
-private:
+  private:
     void serve(socket_stream& stream);
     void accept_loop(const std::vector<int>& listeners);
     void accept_ready(int listener, class connection_threads& threads);

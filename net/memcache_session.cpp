@@ -3,8 +3,7 @@
 namespace net {
 
 memcache_session::memcache_session(const char* cache_addr, int conn_timeout, int rw_timeout,
-                                   const char* prefix, time_t ttl, const char* sid,
-                                   bool encode_key)
+                                   const char* prefix, time_t ttl, const char* sid, bool encode_key)
     : cacheAddr_(cache_addr != nullptr ? cache_addr : ""),
       prefix_(prefix != nullptr ? prefix : ""),
       sid_(sid != nullptr ? sid : ""),

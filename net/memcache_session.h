@@ -8,17 +8,17 @@
 namespace net {
 
 class session {
-public:
+  public:
     virtual ~session() = default;
     session(const session&) = delete;
     session& operator=(const session&) = delete;
 
-protected:
+  protected:
     session() = default;
 };
 
 class memcache_session : public session {
-public:
+  public:
     explicit memcache_session(const char* cache_addr, int conn_timeout = 180, int rw_timeout = 300,
                               const char* prefix = nullptr, time_t ttl = 0,
                               const char* sid = nullptr, bool encode_key = true);
@@ -32,7 +32,7 @@ public:
     time_t ttl() const { return ttl_; }
     bool encode_key() const { return encodeKey_; }
 
-private:
+  private:
     std::string cacheAddr_;
     std::string prefix_;
     std::string sid_;

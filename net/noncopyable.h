@@ -4,11 +4,11 @@ namespace net {
 
 // A base for objects that own a resource of their own.
 class noncopyable {
-public:
+  public:
     noncopyable(const noncopyable&) = delete;
     noncopyable& operator=(const noncopyable&) = delete;
 
-protected:
+  protected:
     noncopyable() = default;
     ~noncopyable() = default;
 };

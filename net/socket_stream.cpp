@@ -1,14 +1,14 @@
 #include "net/socket_stream.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <climits>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
 namespace net {
 
@@ -43,7 +43,9 @@ socket_stream::~socket_stream() {
     }
 }
 
-void socket_stream::set_rw_timeout(int seconds) { rwTimeout_ = seconds; }
+void socket_stream::set_rw_timeout(int seconds) {
+    rwTimeout_ = seconds;
+}
 
 void socket_stream::set_deadline(clock_type::time_point when) {
     deadline_ = when;
@@ -74,9 +76,13 @@ const char* socket_stream::address_text(bool local, bool full) const {
     return text.c_str();
 }
 
-const char* socket_stream::get_peer(bool full) const { return address_text(false, full); }
+const char* socket_stream::get_peer(bool full) const {
+    return address_text(false, full);
+}
 
-const char* socket_stream::get_local(bool full) const { return address_text(true, full); }
+const char* socket_stream::get_local(bool full) const {
+    return address_text(true, full);
+}
 
 stream_hook* socket_stream::setup_hook(stream_hook* hook) {
     if (hook != nullptr && !hook->open(*this)) {
@@ -195,7 +201,7 @@ void socket_stream::unread(const void* buf, size_t len) {
 }
 
 socket_stream::wait_result socket_stream::wait_readable() {
-    if (!pushedBack_.empty()) {
+    if (!pushedBack_.empty() || (hook_ != nullptr && hook_->pending() > 0)) {
         return wait_result::ready;
     }
     timedOut_ = false;

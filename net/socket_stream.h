@@ -2,17 +2,17 @@
 // One accepted connection: its socket, its read/write time-out, its hook and
 // one pointer of the application's.
 
+#include <sys/types.h>
 #include <chrono>
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
 
 #include "net/stream_hook.h"
 
 namespace net {
 
 class socket_stream {
-public:
+  public:
     // Takes ownership of a connected socket.
     explicit socket_stream(int fd);
     ~socket_stream();  // destroys the hook, closes the socket
@@ -42,9 +42,9 @@ public:
 
     // Through the hook when there is one. Bytes given back with unread()
     // come first.
-    ssize_t read(void* buf, size_t len);       // > 0, 0 at end, -1 on error/time-out
-    bool read_exact(void* buf, size_t len);    // all of them or false
-    bool write(const void* buf, size_t len);   // all of them or false
+    ssize_t read(void* buf, size_t len);      // > 0, 0 at end, -1 on error/time-out
+    bool read_exact(void* buf, size_t len);   // all of them or false
+    bool write(const void* buf, size_t len);  // all of them or false
     void unread(const void* buf, size_t len);
 
     bool timed_out() const { return timedOut_; }  // the last failure was a time-out
@@ -63,7 +63,7 @@ public:
     // that closed cleanly is told apart only without a hook.
     wait_result wait_readable();
 
-private:
+  private:
     // 1 ready, 0 time-out, -1 error.
     int wait_for(short events);
     const char* address_text(bool local, bool full) const;

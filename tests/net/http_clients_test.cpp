@@ -14,7 +14,7 @@ bool have(const char* probe) {
 }
 
 class Clients : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server_.jsonLimit = 1024000;
         running_ = std::make_unique<server_runner>(server_);
@@ -61,10 +61,11 @@ TEST_F(Clients, CurlReadsThePreflightAnswer) {
         GTEST_SKIP() << "no curl";
     }
     int status = -1;
-    const std::string out = curl("-i -X OPTIONS -H 'Origin: http://page' "
-                                 "-H 'Access-Control-Request-Method: POST' " +
-                                     base_ + "/",
-                                 status);
+    const std::string out = curl(
+        "-i -X OPTIONS -H 'Origin: http://page' "
+        "-H 'Access-Control-Request-Method: POST' " +
+            base_ + "/",
+        status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("HTTP/1.1 200 OK"), std::string::npos) << out;
     EXPECT_NE(out.find("Access-Control-Allow-Origin: http://page"), std::string::npos) << out;
@@ -126,9 +127,8 @@ TEST_F(Clients, PythonHttpClientReadsEveryKindOfAnswer) {
         "r=c.getresponse();out.append('%d %r'%(r.status,r.read()))\n"
         "print('|'.join(out))\n";
     int status = -1;
-    const std::string out = run_command("python3 -c \"$(cat <<'PYEOF'\n" + script +
-                                            "PYEOF\n)\" 2>&1",
-                                        status);
+    const std::string out =
+        run_command("python3 -c \"$(cat <<'PYEOF'\n" + script + "PYEOF\n)\" 2>&1", status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out, "200 chunked data[py]|200 GET /again|200 o b''|405 b''\n");
 }

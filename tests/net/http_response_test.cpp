@@ -10,7 +10,7 @@ namespace {
 
 // A response writing into one end of a socket pair; the test reads the other.
 class ResponseWire : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
@@ -82,7 +82,8 @@ TEST_F(ResponseWire, AHeadWithoutLengthOrChunksSaysCloseAndIsNotReusable) {
 
 TEST_F(ResponseWire, AnAbsentHeaderValueIsLeftOut) {
     net::HttpServletResponse res(*stream_);
-    res.setContentLength(0).setHeader("Access-Control-Allow-Origin", static_cast<const char*>(nullptr));
+    res.setContentLength(0).setHeader("Access-Control-Allow-Origin",
+                                      static_cast<const char*>(nullptr));
     res.setHeader("X-Kept", "1").setHeader("X-Kept", nullptr);
     ASSERT_TRUE(res.sendHeader());
     const std::string out = sent();
@@ -112,8 +113,9 @@ TEST_F(ResponseWire, ContentLengthBodiesRefuseToOverrun) {
     EXPECT_FALSE(res.write("def"));
     EXPECT_TRUE(res.write("de"));
     EXPECT_TRUE(res.reusable());
-    EXPECT_EQ(sent(), "HTTP/1.1 201 Created\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\n"
-                      "abcde");
+    EXPECT_EQ(sent(),
+              "HTTP/1.1 201 Created\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\n"
+              "abcde");
 }
 
 TEST_F(ResponseWire, FramingHeadersGoToTheirSetters) {

@@ -1,5 +1,5 @@
-#include <cstring>
 #include <gtest/gtest.h>
+#include <cstring>
 
 #include "tests/net/net_core_testkit.h"
 
@@ -9,7 +9,7 @@ using namespace net::test;
 
 // A fresh recording server for each test.
 class Servlet : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         running_ = std::make_unique<server_runner>(server_);
         ASSERT_TRUE(running_->listening());
@@ -57,9 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 "data[nested]"},
                       body_case{R"({"ServeltData":5})", "data[]"},
                       body_case{R"({"Other":"x"})", "data[nodata]"},
-                      body_case{"ServeltData=x", "data[nojson]"},
-                      body_case{"", "data[nojson]"},
-                      body_case{"{\"ServeltData\":\"a\xff" "b\"}", "data[a\xef\xbf\xbd" "b]"}));
+                      body_case{"ServeltData=x", "data[nojson]"}, body_case{"", "data[nojson]"},
+                      body_case{"{\"ServeltData\":\"a\xff"
+                                "b\"}",
+                                "data[a\xef\xbf\xbd"
+                                "b]"}));
 
 TEST_F(Servlet, AGetWithoutABodyIsServed) {
     raw_client client(port());
@@ -103,13 +105,13 @@ INSTANTIATE_TEST_SUITE_P(Paces, SlowWrites,
 
 TEST_F(Servlet, AChunkedRequestBodyIsDecoded) {
     raw_client client(port());
-    ASSERT_TRUE(client.send(
-        "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-        "9\r\n{\"Servelt\r\n"
-        "a;ext=1\r\nData\":\"chu\r\n"
-        "6\r\nnked\"}\r\n"
-        "0\r\nX-Trailer: t\r\n\r\n"
-        "GET /next HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(
+        client.send("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    "9\r\n{\"Servelt\r\n"
+                    "a;ext=1\r\nData\":\"chu\r\n"
+                    "6\r\nnked\"}\r\n"
+                    "0\r\nX-Trailer: t\r\n\r\n"
+                    "GET /next HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(client.read_answer().body, "data[chunked]");
     EXPECT_EQ(client.read_answer().body, "GET /next");
 }
@@ -129,7 +131,8 @@ TEST_F(Servlet, ExpectContinueIsAnsweredBeforeTheBodyIsRead) {
 
 TEST_F(Servlet, ExpectContinueForABodyOverTheLimitGetsTheAnswerAndAClose) {
     raw_client client(port());
-    ASSERT_TRUE(client.send("POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5000\r\n\r\n"));
+    ASSERT_TRUE(
+        client.send("POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5000\r\n\r\n"));
     const http_answer answer = client.read_answer();
     EXPECT_EQ(answer.status, 200);  // no 100 first
     EXPECT_EQ(answer.body, "data[nojson]");
@@ -201,25 +204,25 @@ TEST_P(BadRequests, GoToTheirHandlerAndCloseTheConnection) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bytes, BadRequests,
-    ::testing::Values(bad_case{"BREW /pot HTTP/1.1\r\n\r\n", "unknown"},
-                      bad_case{"post / HTTP/1.1\r\n\r\n", "unknown"},
-                      bad_case{std::string("\x16\x03\x01\x00\xa5\x01\x00\x00\xa1\x03\x03", 11),
-                               "unknown"},
-                      bad_case{std::string("\0\1\2\3garbage\r\n\r\n", 15), "unknown"},
-                      bad_case{"GET / HTTP/1.1\r\nNo colon here\r\n\r\n", "error"},
-                      bad_case{"GET / XTTP/1.1\r\n\r\n", "error"},
-                      bad_case{"GET /\x01 HTTP/1.1\r\n\r\n", "error"},
-                      bad_case{"POST / HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n",
-                               "error"},
-                      bad_case{"POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n", "error"},
-                      bad_case{"POST / HTTP/1.1\r\nContent-Length: 2\r\n"
-                               "Transfer-Encoding: chunked\r\n\r\n",
-                               "error"}));
+    ::testing::Values(
+        bad_case{"BREW /pot HTTP/1.1\r\n\r\n", "unknown"},
+        bad_case{"post / HTTP/1.1\r\n\r\n", "unknown"},
+        bad_case{std::string("\x16\x03\x01\x00\xa5\x01\x00\x00\xa1\x03\x03", 11), "unknown"},
+        bad_case{std::string("\0\1\2\3garbage\r\n\r\n", 15), "unknown"},
+        bad_case{"GET / HTTP/1.1\r\nNo colon here\r\n\r\n", "error"},
+        bad_case{"GET / XTTP/1.1\r\n\r\n", "error"},
+        bad_case{"GET /\x01 HTTP/1.1\r\n\r\n", "error"},
+        bad_case{"POST / HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n", "error"},
+        bad_case{"POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n", "error"},
+        bad_case{"POST / HTTP/1.1\r\nContent-Length: 2\r\n"
+                 "Transfer-Encoding: chunked\r\n\r\n",
+                 "error"}));
 
 TEST_F(Servlet, AMalformedChunkedBodyClosesTheConnection) {
     raw_client client(port());
-    client.send("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n"
-                "GET /never HTTP/1.1\r\n\r\n");
+    client.send(
+        "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n"
+        "GET /never HTTP/1.1\r\n\r\n");
     EXPECT_EQ(client.read_answer().body, "data[nojson]");
     EXPECT_TRUE(client.peer_closed());
     EXPECT_EQ(log_.count("get"), 0u);
@@ -282,8 +285,9 @@ TEST_F(Servlet, AnHttp10ClientGetsABodyEndedByTheClose) {
 
 TEST_F(Servlet, OptionsMirrorsTheRequestAndCloses) {
     raw_client client(port());
-    ASSERT_TRUE(client.send("OPTIONS / HTTP/1.1\r\nOrigin: http://page.example\r\n"
-                            "Access-Control-Request-Method: POST\r\n\r\n"));
+    ASSERT_TRUE(
+        client.send("OPTIONS / HTTP/1.1\r\nOrigin: http://page.example\r\n"
+                    "Access-Control-Request-Method: POST\r\n\r\n"));
     const http_answer answer = client.read_answer();
     ASSERT_TRUE(answer.complete);
     EXPECT_EQ(answer.status, 200);

@@ -32,24 +32,18 @@ TEST_P(AddressList, OnlyLoopbackIPv4WithAPortIsAccepted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lists, AddressList,
-    ::testing::Values(address_case{"127.0.0.1:9651,127.0.0.1:9652", true, {9651, 9652}},
-                      address_case{"127.0.0.1:9651, 127.0.0.1:9652", true, {9651, 9652}},
-                      address_case{" 127.0.0.1:0 ", true, {0}},
-                      address_case{"127.1.2.3:65535", true, {65535}},
-                      address_case{"127.0.0.1:1,", true, {1}},
-                      address_case{"0.0.0.0:9651", false, {}},
-                      address_case{"192.168.1.1:9651", false, {}},
-                      address_case{"128.0.0.1:9651", false, {}},
-                      address_case{"127.0.0.1:9651,10.0.0.1:9652", false, {}},
-                      address_case{"localhost:9651", false, {}},
-                      address_case{"127.1:9651", false, {}},
-                      address_case{"[::1]:9651", false, {}},
-                      address_case{"127.0.0.1", false, {}},
-                      address_case{"127.0.0.1:", false, {}},
-                      address_case{"127.0.0.1:65536", false, {}},
-                      address_case{"127.0.0.1:-1", false, {}},
-                      address_case{"127.0.0.1:96x", false, {}},
-                      address_case{"", false, {}}, address_case{" , ", false, {}}));
+    ::testing::Values(
+        address_case{"127.0.0.1:9651,127.0.0.1:9652", true, {9651, 9652}},
+        address_case{"127.0.0.1:9651, 127.0.0.1:9652", true, {9651, 9652}},
+        address_case{" 127.0.0.1:0 ", true, {0}}, address_case{"127.1.2.3:65535", true, {65535}},
+        address_case{"127.0.0.1:1,", true, {1}}, address_case{"0.0.0.0:9651", false, {}},
+        address_case{"192.168.1.1:9651", false, {}}, address_case{"128.0.0.1:9651", false, {}},
+        address_case{"127.0.0.1:9651,10.0.0.1:9652", false, {}},
+        address_case{"localhost:9651", false, {}}, address_case{"127.1:9651", false, {}},
+        address_case{"[::1]:9651", false, {}}, address_case{"127.0.0.1", false, {}},
+        address_case{"127.0.0.1:", false, {}}, address_case{"127.0.0.1:65536", false, {}},
+        address_case{"127.0.0.1:-1", false, {}}, address_case{"127.0.0.1:96x", false, {}},
+        address_case{"", false, {}}, address_case{" , ", false, {}}));
 
 TEST(RunAlone, RefusesAnAddressOutsideLoopbackWithAnErrorLine) {
     net::test::event_log log;
@@ -72,8 +66,7 @@ TEST(RunAlone, FailsWhenThePortIsTaken) {
     ASSERT_TRUE(running.listening());
     net::test::test_master second(log);
     testing::internal::CaptureStderr();
-    const bool result =
-        second.run_alone(("127.0.0.1:" + std::to_string(running.port())).c_str());
+    const bool result = second.run_alone(("127.0.0.1:" + std::to_string(running.port())).c_str());
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(result);
     EXPECT_NE(err.find("bind"), std::string::npos) << err;

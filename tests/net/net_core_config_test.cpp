@@ -1,12 +1,12 @@
-#include <cstring>
 #include <gtest/gtest.h>
+#include <cstring>
 
 #include "net/master_threads.h"
 
 namespace {
 
 class config_only : public net::master_threads {
-protected:
+  protected:
     bool thread_on_read(net::socket_stream*) override { return false; }
 };
 

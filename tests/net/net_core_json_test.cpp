@@ -28,23 +28,22 @@ TEST_P(FirstElement, IsTheFirstInDocumentOrderAtAnyDepth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Documents, FirstElement,
-    ::testing::Values(
-        first_case{R"({"ServeltData":"abc"})", "ServeltData", "abc"},
-        // Key order of the text, not sorted order.
-        first_case{R"({"z":{"k":"deep"},"a":{"k":"late"}})", "k", "deep"},
-        // Depth first: a nested member before a later sibling.
-        first_case{R"({"x":{"y":{"k":"inner"}},"k":"outer"})", "k", "inner"},
-        first_case{R"({"k":"outer","x":{"k":"inner"}})", "k", "outer"},
-        first_case{R"([1,{"a":[{"k":"in array"}]},{"k":"second"}])", "k", "in array"},
-        // A repeated name: the first occurrence.
-        first_case{R"({"k":"first","k":"second"})", "k", "first"},
-        first_case{R"({"K":"upper"})", "k", nullptr},
-        first_case{R"({"other":"v"})", "ServeltData", nullptr},
-        first_case{R"("ServeltData")", "ServeltData", nullptr},
-        first_case{R"(["ServeltData"])", "ServeltData", nullptr},
-        first_case{R"({"a":"ServeltData"})", "ServeltData", nullptr},
-        first_case{R"({"ServeltData":"\u4e2d\u6587 \"q\""})", "ServeltData",
-                   "\xe4\xb8\xad\xe6\x96\x87 \"q\""}));
+    ::testing::Values(first_case{R"({"ServeltData":"abc"})", "ServeltData", "abc"},
+                      // Key order of the text, not sorted order.
+                      first_case{R"({"z":{"k":"deep"},"a":{"k":"late"}})", "k", "deep"},
+                      // Depth first: a nested member before a later sibling.
+                      first_case{R"({"x":{"y":{"k":"inner"}},"k":"outer"})", "k", "inner"},
+                      first_case{R"({"k":"outer","x":{"k":"inner"}})", "k", "outer"},
+                      first_case{R"([1,{"a":[{"k":"in array"}]},{"k":"second"}])", "k", "in array"},
+                      // A repeated name: the first occurrence.
+                      first_case{R"({"k":"first","k":"second"})", "k", "first"},
+                      first_case{R"({"K":"upper"})", "k", nullptr},
+                      first_case{R"({"other":"v"})", "ServeltData", nullptr},
+                      first_case{R"("ServeltData")", "ServeltData", nullptr},
+                      first_case{R"(["ServeltData"])", "ServeltData", nullptr},
+                      first_case{R"({"a":"ServeltData"})", "ServeltData", nullptr},
+                      first_case{R"({"ServeltData":"\u4e2d\u6587 \"q\""})", "ServeltData",
+                                 "\xe4\xb8\xad\xe6\x96\x87 \"q\""}));
 
 struct string_case {
     const char* text;
@@ -63,19 +62,15 @@ TEST_P(GetString, IsEmptyForEveryValueButAString) {
     EXPECT_STREQ(node->get_string(), "") << c.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, GetString,
-                         ::testing::Values(string_case{R"({"v":12})", net::json_node::kind::number},
-                                           string_case{R"({"v":-1.5e3})",
-                                                       net::json_node::kind::number},
-                                           string_case{R"({"v":true})",
-                                                       net::json_node::kind::boolean},
-                                           string_case{R"({"v":null})", net::json_node::kind::null},
-                                           string_case{R"({"v":{"s":"x"}})",
-                                                       net::json_node::kind::object},
-                                           string_case{R"({"v":["x"]})",
-                                                       net::json_node::kind::array},
-                                           string_case{R"({"v":""})",
-                                                       net::json_node::kind::string}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, GetString,
+    ::testing::Values(string_case{R"({"v":12})", net::json_node::kind::number},
+                      string_case{R"({"v":-1.5e3})", net::json_node::kind::number},
+                      string_case{R"({"v":true})", net::json_node::kind::boolean},
+                      string_case{R"({"v":null})", net::json_node::kind::null},
+                      string_case{R"({"v":{"s":"x"}})", net::json_node::kind::object},
+                      string_case{R"({"v":["x"]})", net::json_node::kind::array},
+                      string_case{R"({"v":""})", net::json_node::kind::string}));
 
 TEST(Json, ElementsFollowTheirValuesInDocumentOrder) {
     const auto doc = net::json::parse(R"({"a":{"b":1,"c":[{"d":"x"}]},"e":"y"})");
@@ -89,7 +84,9 @@ TEST(Json, ElementsFollowTheirValuesInDocumentOrder) {
 
 class NotJson : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(NotJson, GivesNoDocument) { EXPECT_EQ(net::json::parse(GetParam()), nullptr); }
+TEST_P(NotJson, GivesNoDocument) {
+    EXPECT_EQ(net::json::parse(GetParam()), nullptr);
+}
 
 INSTANTIATE_TEST_SUITE_P(Texts, NotJson,
                          ::testing::Values("", "   ", "{", R"({"a":})", R"({"a":"b"} x)",
@@ -97,12 +94,16 @@ INSTANTIATE_TEST_SUITE_P(Texts, NotJson,
                                            "[1,2", R"({"a":"\x"})"));
 
 TEST(Json, InvalidUtf8IsReplacedRatherThanRefused) {
-    const std::string text = "{\"ServeltData\":\"a\xff" "b\xc3(\"}";
+    const std::string text =
+        "{\"ServeltData\":\"a\xff"
+        "b\xc3(\"}";
     const auto doc = net::json::parse(text);
     ASSERT_NE(doc, nullptr);
     const net::json_node* node = doc->getFirstElementByTagName("ServeltData");
     ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->text(), "a\xef\xbf\xbd" "b\xef\xbf\xbd(");
+    EXPECT_EQ(node->text(),
+              "a\xef\xbf\xbd"
+              "b\xef\xbf\xbd(");
 }
 
 TEST(Json, AnEscapedNulEndsTheTextOfGetString) {

@@ -1,4 +1,9 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <memory>
 
 #include "tests/net/net_core_testkit.h"
@@ -116,7 +121,7 @@ TEST(Listener, StopClosesEveryConnectionAndJoinsEveryThread) {
     clients[0]->send(kGet);
     ASSERT_EQ(clients[0]->read_answer().status, 200);
     clients[1]->send("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"Servelt");  // mid-body
-    clients[2]->send("GET / HTTP/1.1\r\nHost");                                   // mid-head
+    clients[2]->send("GET / HTTP/1.1\r\nHost");                                    // mid-head
     ASSERT_TRUE(log.wait_count("accept", 5));
     ASSERT_TRUE(log.wait_count("read", 3));
 
@@ -229,6 +234,59 @@ TEST(Listener, InitRunsOnceAndOnlyAfterListeningWorked) {
     client.send(kGet);
     EXPECT_EQ(client.read_answer().status, 200);
     EXPECT_EQ(log2.count("init"), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace net::test;
+
+// Fills the descriptor table, connects a socket made beforehand, and lets
+// the server accept it only once descriptors are free again.
+TEST(Listener, TheAcceptLoopSurvivesRunningOutOfDescriptors) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 512);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    event_log log;
+    test_master server(log);
+    server.set_max_connections(8);  // needs no more descriptors than the limit has
+    {
+        server_runner running(server);
+        ASSERT_TRUE(running.listening());
+        const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(client, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(running.port()));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+        testing::internal::CaptureStderr();
+        std::vector<int> filler;
+        for (int fd; (fd = ::dup(client)) >= 0;) {
+            filler.push_back(fd);
+        }
+        ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        const std::string get = "GET /late HTTP/1.1\r\n\r\n";
+        ASSERT_EQ(::send(client, get.data(), get.size(), 0), static_cast<ssize_t>(get.size()));
+        std::this_thread::sleep_for(300ms);  // the server meets EMFILE meanwhile
+        for (const int fd : filler) {
+            ::close(fd);
+        }
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("accept:"), std::string::npos) << err;
+
+        ASSERT_TRUE(log.wait_count("get", 1));
+        char buf[512];
+        const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+        ASSERT_GT(n, 0);
+        EXPECT_NE(std::string(buf, static_cast<size_t>(n)).find("GET /late"), std::string::npos);
+        ::close(client);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ const std::regex kLine(
     R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (info|error|fatal) [^ ]+:\d+ [^ ]+: .*$)");
 
 TEST(LogLine, CarriesTimeLevelSourceFunctionAndMessage) {
-    const std::string text = line_of("error", "master_services", 42,
-                                     "master_services::thread_on_init", "load %s error",
-                                     "./ZQTService/mbedtls.dll");
+    const std::string text =
+        line_of("error", "master_services", 42, "master_services::thread_on_init", "load %s error",
+                "./ZQTService/mbedtls.dll");
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n');
     const std::string body = text.substr(0, text.size() - 1);
@@ -100,9 +100,9 @@ TEST(Log, LinesFromManyThreadsAreNeverInterleaved) {
 }
 
 TEST(LogDeathTest, FatalWritesItsLineAndDoesNotReturn) {
-    EXPECT_DEATH(net::log::fatal4("master_services", 99, "master_services::thread_on_read",
-                                  "servlet null!"),
-                 "fatal master_services:99 master_services::thread_on_read: servlet null!");
+    EXPECT_DEATH(
+        net::log::fatal4("master_services", 99, "master_services::thread_on_read", "servlet null!"),
+        "fatal master_services:99 master_services::thread_on_read: servlet null!");
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
+#include <thread>
 
 #include "net/socket_stream.h"
 
@@ -196,7 +196,7 @@ TEST(SocketStream, WaitReadableTellsDataTimeOutAndClose) {
 
 // Flips the case bit of every byte each way, and counts its releases.
 class flip_hook : public net::stream_hook {
-public:
+  public:
     explicit flip_hook(bool accept, int* destroyed) : accept_(accept), destroyed_(destroyed) {}
     bool open(net::socket_stream& stream) override {
         stream_ = &stream;
@@ -221,7 +221,7 @@ public:
         delete this;
     }
 
-private:
+  private:
     bool accept_;
     int* destroyed_;
     net::socket_stream* stream_ = nullptr;
@@ -267,6 +267,37 @@ TEST(SocketStream, ReadsAndWritesGoThroughTheHook) {
     stream.unread("kept", 4);
     ASSERT_TRUE(stream.read_exact(buf, 4));
     EXPECT_EQ(std::string(buf, 4), "kept");
+}
+
+// Holds one byte of its own, as a TLS layer holds decrypted bytes.
+class holding_hook : public net::stream_hook {
+  public:
+    bool open(net::socket_stream&) override { return true; }
+    ssize_t read(void* buf, size_t len) override {
+        if (held_ == 0 || len == 0) {
+            return -1;
+        }
+        *static_cast<char*>(buf) = 'h';
+        held_ = 0;
+        return 1;
+    }
+    ssize_t send(const void*, size_t len) override { return static_cast<ssize_t>(len); }
+    size_t pending() const override { return held_; }
+
+  private:
+    size_t held_ = 1;
+};
+
+TEST(SocketStream, BytesHeldByTheHookCountAsReadable) {
+    tcp_pair pair;
+    net::socket_stream stream(pair.server);
+    stream.set_rw_timeout(1);
+    ASSERT_EQ(stream.setup_hook(new holding_hook), nullptr);
+    EXPECT_EQ(stream.wait_readable(), net::socket_stream::wait_result::ready);
+    char c = 0;
+    ASSERT_EQ(stream.read(&c, 1), 1);
+    EXPECT_EQ(c, 'h');
+    EXPECT_EQ(stream.wait_readable(), net::socket_stream::wait_result::timed_out);
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 #include "tests/net/net_core_testkit.h"
 
 #include <arpa/inet.h>
-#include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 namespace net::test {
 
@@ -51,7 +51,9 @@ raw_client::raw_client(int port, const char* host) {
     }
 }
 
-raw_client::~raw_client() { close(); }
+raw_client::~raw_client() {
+    close();
+}
 
 void raw_client::close() {
     if (fd_ >= 0) {
@@ -87,14 +89,16 @@ bool raw_client::send_slowly(std::string_view bytes, size_t piece,
     return true;
 }
 
-void raw_client::shutdown_write() { ::shutdown(fd_, SHUT_WR); }
+void raw_client::shutdown_write() {
+    ::shutdown(fd_, SHUT_WR);
+}
 
 bool raw_client::fill(clock_type::time_point deadline) {
     if (eof_ || fd_ < 0) {
         return false;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                            clock_type::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
     if (left.count() <= 0) {
         return false;
     }
@@ -314,9 +318,9 @@ bool test_servlet::doWebSocket(HttpServletRequest& req, HttpServletResponse&) {
 bool test_master::thread_on_accept(socket_stream* stream) {
     log_.add("accept");
     stream->set_rw_timeout(rwTimeout);
-    HttpServlet* servlet =
-        baseServlet ? new HttpServlet(stream, new memcache_session("127.0.0.1:11211"))
-                    : new test_servlet(stream, log_, jsonLimit);
+    HttpServlet* servlet = baseServlet
+                               ? new HttpServlet(stream, new memcache_session("127.0.0.1:11211"))
+                               : new test_servlet(stream, log_, jsonLimit);
     stream->set_ctx(servlet);
     return acceptResult;
 }
@@ -360,7 +364,9 @@ server_runner::server_runner(master_threads& master, std::string addresses) : ma
     }
 }
 
-server_runner::~server_runner() { stop(); }
+server_runner::~server_runner() {
+    stop();
+}
 
 bool server_runner::stop() {
     if (!stopped_) {

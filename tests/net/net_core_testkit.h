@@ -36,7 +36,7 @@ struct http_answer {
 };
 
 class raw_client {
-public:
+  public:
     explicit raw_client(int port, const char* host = "127.0.0.1");
     ~raw_client();
     raw_client(const raw_client&) = delete;
@@ -56,7 +56,7 @@ public:
     // True when the peer closed (or reset) without sending anything more.
     bool peer_closed(std::chrono::milliseconds limit = kPatience);
 
-private:
+  private:
     // Reads more into buffered_; false at the end or when time is up.
     bool fill(std::chrono::steady_clock::time_point deadline);
     bool need(size_t size, std::chrono::steady_clock::time_point deadline);
@@ -69,7 +69,7 @@ private:
 
 // Names of what happened, in order, from any thread.
 class event_log {
-public:
+  public:
     void add(std::string event);
     std::vector<std::string> snapshot() const;
     size_t count(const std::string& event) const;
@@ -77,7 +77,7 @@ public:
     bool wait_count(const std::string& event, size_t times,
                     std::chrono::milliseconds limit = kPatience) const;
 
-private:
+  private:
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;
     std::vector<std::string> events_;
@@ -85,10 +85,10 @@ private:
 
 // Answers like the service does, and records what it was asked.
 class test_servlet : public HttpServlet {
-public:
+  public:
     test_servlet(socket_stream* stream, event_log& log, size_t jsonLimit);
 
-protected:
+  protected:
     bool doGet(HttpServletRequest& req, HttpServletResponse& res) override;
     bool doPost(HttpServletRequest& req, HttpServletResponse& res) override;
     bool doOptions(HttpServletRequest& req, HttpServletResponse& res) override;
@@ -96,14 +96,14 @@ protected:
     bool doError(HttpServletRequest& req, HttpServletResponse& res) override;
     bool doWebSocket(HttpServletRequest& req, HttpServletResponse& res) override;
 
-private:
+  private:
     event_log& log_;
     size_t jsonLimit_;
 };
 
 // Records its callbacks and serves each connection with a test_servlet.
 class test_master : public master_threads {
-public:
+  public:
     explicit test_master(event_log& log) : log_(log) {}
 
     std::atomic<int> rwTimeout{1};
@@ -116,20 +116,20 @@ public:
     // When set, thread_on_read calls this instead of a servlet.
     std::function<bool(socket_stream&)> onRead;
 
-protected:
+  protected:
     bool thread_on_accept(socket_stream* stream) override;
     bool thread_on_read(socket_stream* stream) override;
     bool thread_on_timeout(socket_stream* stream) override;
     void thread_on_close(socket_stream* stream) override;
     void thread_on_init() override;
 
-private:
+  private:
     event_log& log_;
 };
 
 // Runs a server's run_alone on a thread of its own until it is stopped.
 class server_runner {
-public:
+  public:
     explicit server_runner(master_threads& master, std::string addresses = "127.0.0.1:0");
     ~server_runner();
     server_runner(const server_runner&) = delete;
@@ -141,7 +141,7 @@ public:
     // Stops the server and waits for run_alone to return; its result.
     bool stop();
 
-private:
+  private:
     master_threads& master_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
