@@ -35,7 +35,7 @@ class sslbase_io : public stream_hook {
     bool handshake_ok() const { return handshakeOk_; }
 
     // Decrypted bytes already held, which a wait on the socket would miss.
-    size_t pending() const;
+    size_t pending() const override;
 
     // Decrypted bytes: > 0, 0 when the peer closed (with or without
     // close_notify), -1 on error or time-out.
