@@ -33,6 +33,8 @@ std::u16string RunChain(const std::u16string& request, int32_t stepCount,
                         const CommandFactory& factory) {
     std::u16string response;
     int32_t step = 1;
+    // A chain that keeps going back stops after the last step it may run, as
+    // if that step's next one were out of range.
     for (int ran = 0; ran < kMaxStepsPerRequest; ++ran) {
         std::u16string body = ExtractBraceValue(StepKey(step), request);
         std::unique_ptr<EumFunction> command = factory(body);

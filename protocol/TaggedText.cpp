@@ -36,6 +36,7 @@ std::u16string ExtractValue(std::u16string_view key, std::u16string_view text, c
     }
 }
 
+// The white space that wcstol skips before a number.
 bool IsBlank(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
 }

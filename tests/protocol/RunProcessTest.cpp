@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "tests/protocol/CaseName.h"
 #include "tests/protocol/ScriptedCommand.h"
 
 namespace {
@@ -25,6 +27,10 @@ struct ChainCase {
     int budget = 0;
 };
 
+void PrintTo(const ChainCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Chains : public RunProcessTest, public testing::WithParamInterface<ChainCase> {};
 
 TEST_P(Chains, ReportTheLastStepThatRan) {
@@ -37,30 +43,45 @@ TEST_P(Chains, ReportTheLastStepThatRan) {
 // No usable step count: no command is asked for.
 INSTANTIATE_TEST_SUITE_P(
     NoStepCount, Chains,
-    testing::Values(
-        ChainCase{"Missing", u"ProcessEntity-1{FunctionType[1]}ProcessCallBackName{cb}",
-                  u"FunctionRes[-1]ProcessCallBackName[cb]", {}},
-        ChainCase{"Empty", u"ProcessNum{}ProcessEntity-1{FunctionType[1]}",
-                  u"FunctionRes[-1]ProcessCallBackName[]", {}},
-        ChainCase{"Zero", u"ProcessNum{0}ProcessEntity-1{FunctionType[1]}",
-                  u"FunctionRes[-1]ProcessCallBackName[]", {}},
-        ChainCase{"Negative", u"ProcessNum{-2}ProcessEntity-1{FunctionType[1]}",
-                  u"FunctionRes[-1]ProcessCallBackName[]", {}},
-        ChainCase{"Text", u"ProcessNum{abc}ProcessEntity-1{FunctionType[1]}",
-                  u"FunctionRes[-1]ProcessCallBackName[]", {}},
-        ChainCase{"BracketNotBrace", u"ProcessNum[1]ProcessEntity-1{FunctionType[1]}",
-                  u"FunctionRes[-1]ProcessCallBackName[]", {}},
-        ChainCase{"EmptyRequest", u"", u"FunctionRes[-1]ProcessCallBackName[]", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::Values(ChainCase{"Missing",
+                              u"ProcessEntity-1{FunctionType[1]}ProcessCallBackName{cb}",
+                              u"FunctionRes[-1]ProcessCallBackName[cb]",
+                              {}},
+                    ChainCase{"Empty",
+                              u"ProcessNum{}ProcessEntity-1{FunctionType[1]}",
+                              u"FunctionRes[-1]ProcessCallBackName[]",
+                              {}},
+                    ChainCase{"Zero",
+                              u"ProcessNum{0}ProcessEntity-1{FunctionType[1]}",
+                              u"FunctionRes[-1]ProcessCallBackName[]",
+                              {}},
+                    ChainCase{"Negative",
+                              u"ProcessNum{-2}ProcessEntity-1{FunctionType[1]}",
+                              u"FunctionRes[-1]ProcessCallBackName[]",
+                              {}},
+                    ChainCase{"Text",
+                              u"ProcessNum{abc}ProcessEntity-1{FunctionType[1]}",
+                              u"FunctionRes[-1]ProcessCallBackName[]",
+                              {}},
+                    ChainCase{"BracketNotBrace",
+                              u"ProcessNum[1]ProcessEntity-1{FunctionType[1]}",
+                              u"FunctionRes[-1]ProcessCallBackName[]",
+                              {}},
+                    ChainCase{"EmptyRequest", u"", u"FunctionRes[-1]ProcessCallBackName[]", {}}),
+    CaseName<ChainCase>);
 
 // No command for a step: whatever ran before is not reported.
 INSTANTIATE_TEST_SUITE_P(
     NoCommand, Chains,
     testing::Values(
-        ChainCase{"MissingFirstStep", u"ProcessNum{1}ProcessCallBackName{cb}",
-                  u"FunctionRes[-1]FunctionNotSucessAt[1]ProcessCallBackName[cb]", {}},
-        ChainCase{"NoFunctionType", u"ProcessNum{1}ProcessEntity-1{Param1[x]}",
-                  u"FunctionRes[-1]FunctionNotSucessAt[1]ProcessCallBackName[]", {}},
+        ChainCase{"MissingFirstStep",
+                  u"ProcessNum{1}ProcessCallBackName{cb}",
+                  u"FunctionRes[-1]FunctionNotSucessAt[1]ProcessCallBackName[cb]",
+                  {}},
+        ChainCase{"NoFunctionType",
+                  u"ProcessNum{1}ProcessEntity-1{Param1[x]}",
+                  u"FunctionRes[-1]FunctionNotSucessAt[1]ProcessCallBackName[]",
+                  {}},
         ChainCase{"UnknownAtStepTwo",
                   u"ProcessNum{2}ProcessEntity-1{FunctionType[1]Param1[r]Param2[ok]TrueNext[2]}"
                   u"ProcessEntity-2{FunctionType[999]}ProcessCallBackName{cb}",
@@ -68,8 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {1}},
         ChainCase{"MissingStepThree",
                   u"ProcessNum{3}ProcessEntity-1{FunctionType[1]FalseNext[3]}",
-                  u"FunctionRes[-1]FunctionNotSucessAt[3]ProcessCallBackName[]", {1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+                  u"FunctionRes[-1]FunctionNotSucessAt[3]ProcessCallBackName[]",
+                  {1}}),
+    CaseName<ChainCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     Normal, Chains,
@@ -79,8 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                   u"ProcessCallBackName{onDone}",
                   u"FunctionType[4]FunctionRes[0]ProcessCallBackName[onDone]",
                   {4}},
-        ChainCase{"EmptyResult", u"ProcessNum{1}ProcessEntity-1{FunctionType[4]}",
-                  u"FunctionType[4]FunctionRes[]ProcessCallBackName[]", {4}},
+        ChainCase{"EmptyResult",
+                  u"ProcessNum{1}ProcessEntity-1{FunctionType[4]}",
+                  u"FunctionType[4]FunctionRes[]ProcessCallBackName[]",
+                  {4}},
         ChainCase{"StepCountWithBlanksAndText",
                   u"ProcessNum{ 2x}ProcessEntity-1{FunctionType[1]Param2[ok]TrueNext[2]}"
                   u"ProcessEntity-2{FunctionType[2]Param1[two]}",
@@ -131,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                   u"TrueNext[2147483647]}ProcessEntity-2147483647{FunctionType[7]Param1[far]}",
                   u"FunctionType[7]FunctionRes[far]ProcessCallBackName[]",
                   {1, 7}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName<ChainCase>);
 
 // A missing, empty, non-numeric or out-of-range next step ends the chain.
 INSTANTIATE_TEST_SUITE_P(
@@ -182,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
                   u"ProcessEntity-2{FunctionType[2]Param1[last]}",
                   u"FunctionType[2]FunctionRes[last]ProcessCallBackName[]",
                   {1, 2}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName<ChainCase>);
 
 TEST_F(RunProcessTest, EachStepBodyIsReadAfreshFromTheWholeRequest) {
     const std::u16string step1 = u"FunctionType[1]Param2[budget]TrueNext[2]";

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+
+#include "tests/protocol/CaseName.h"
 
 namespace {
 
@@ -18,8 +21,8 @@ struct ReaderCase {
     std::u16string expected;
 };
 
-std::string CaseName(const testing::TestParamInfo<ReaderCase>& info) {
-    return info.param.name;
+void PrintTo(const ReaderCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 class BracketReader : public testing::TestWithParam<ReaderCase> {};
@@ -35,12 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"Plain", u"Param1", u"Param1[x]", u"x"},
         ReaderCase{"EmptyValue", u"Param1", u"Param1[]", u""},
         ReaderCase{"MissingKey", u"Param1", u"Param2[x]", u""},
-        ReaderCase{"EmptyText", u"Param1", u"", u""},
-        ReaderCase{"EmptyKey", u"", u"[x]", u""},
+        ReaderCase{"EmptyText", u"Param1", u"", u""}, ReaderCase{"EmptyKey", u"", u"[x]", u""},
         ReaderCase{"EmptyKeyAndText", u"", u"", u""},
         // The first unterminated value is closed by the later item's "]".
-        ReaderCase{"UnclosedThenWellFormed", u"Param1", u"Param1[abc Param1[x]",
-                   u"abc Param1[x"},
+        ReaderCase{"UnclosedThenWellFormed", u"Param1", u"Param1[abc Param1[x]", u"abc Param1[x"},
         ReaderCase{"UnclosedAtEnd", u"Param1", u"Param2[y]Param1[abc", u""},
         ReaderCase{"OpeningAtEnd", u"Param1", u"Param1[", u""},
         ReaderCase{"KeyAtEnd", u"Param1", u"x Param1", u""},
@@ -60,15 +61,14 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"BracesAreOrdinary", u"P", u"P[{a}]", u"{a}"},
         ReaderCase{"BraceItemIsNotBracket", u"P", u"P{a}", u""},
         ReaderCase{"BlanksKept", u"P", u"P[ a b ]", u" a b "},
-        ReaderCase{"NulHidesTheRest", u"Param1", Units({u'A', 0, u'P', u'[', u'x', u']'}), u""},
+        ReaderCase{"NulHidesTheRest", u"P", Units({u'A', 0, u'P', u'[', u'x', u']'}), u""},
         ReaderCase{"NulHidesTheClose", u"P", Units({u'P', u'[', u'a', 0, u'b', u']'}), u""},
         ReaderCase{"NulBehindTheItem", u"P", Units({u'P', u'[', u'a', u']', 0, u'P'}), u"a"},
         ReaderCase{"NulAtStart", u"P", Units({0, u'P', u'[', u'a', u']'}), u""},
         ReaderCase{"NonAscii", u"Param1", u"Param1[签名😀]", u"签名😀"},
-        ReaderCase{"LoneSurrogates", u"P",
-                   Units({u'P', u'[', 0xD800, u'x', 0xDC00, u']'}),
+        ReaderCase{"LoneSurrogates", u"P", Units({u'P', u'[', 0xD800, u'x', 0xDC00, u']'}),
                    Units({0xD800, u'x', 0xDC00})}),
-    CaseName);
+    CaseName<ReaderCase>);
 
 class BraceReader : public testing::TestWithParam<ReaderCase> {};
 
@@ -84,8 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                    u"ProcessEntity-12{A}ProcessEntity-1{B}", u"B"},
         ReaderCase{"StepBodyHoldsBrackets", u"ProcessEntity-1",
                    u"ProcessEntity-1{FunctionType[1]Param1[x]}", u"FunctionType[1]Param1[x]"},
-        ReaderCase{"FirstCloseEndsTheBody", u"ProcessEntity-1",
-                   u"ProcessEntity-1{Param1[a}b]}", u"Param1[a"},
+        ReaderCase{"FirstCloseEndsTheBody", u"ProcessEntity-1", u"ProcessEntity-1{Param1[a}b]}",
+                   u"Param1[a"},
         ReaderCase{"BracketItemIsNotBrace", u"ProcessNum", u"ProcessNum[2]", u""},
         ReaderCase{"PassedOverThenFound", u"ProcessNum", u"ProcessNum[2]ProcessNum{3}", u"3"},
         ReaderCase{"Unclosed", u"ProcessNum", u"ProcessNum{2", u""},
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"FirstOccurrenceWins", u"ProcessNum", u"ProcessNum{1}ProcessNum{2}", u"1"},
         ReaderCase{"NulHidesTheRest", u"P", Units({u'x', 0, u'P', u'{', u'a', u'}'}), u""},
         ReaderCase{"NonAscii", u"ProcessCallBackName", u"ProcessCallBackName{回调}", u"回调"}),
-    CaseName);
+    CaseName<ReaderCase>);
 
 TEST(Readers, LeaveTheirInputAlone) {
     const std::u16string original = u"ProcessEntity-1{Param1[a]}";
@@ -109,6 +109,10 @@ struct IntCase {
     std::u16string value;
     int32_t expected;
 };
+
+void PrintTo(const IntCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ValueToIntCases : public testing::TestWithParam<IntCase> {};
 
@@ -144,6 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
         IntCase{"EmbeddedNulEndsDigits", Units({u'4', 0, u'2'}), 4},
         IntCase{"NulFirst", Units({0, u'7'}), 0},
         IntCase{"LoneSurrogateFirst", Units({0xD800, u'7'}), 0}),
-    [](const testing::TestParamInfo<IntCase>& info) { return std::string(info.param.name); });
+    CaseName<IntCase>);
 
 }  // namespace
