@@ -8,6 +8,7 @@
 /* The scripting interface is looked up by tests with dlsym. */
 #pragma GCC visibility push(default)
 #include "recording_control.h"
+#include "recording_trace.h"
 #pragma GCC visibility pop
 
 #ifndef ZQT_RECORDING_ABI_VERSION
@@ -232,11 +233,14 @@ ZQT_EXPORT int32_t zqt_control_invoke(zqt_control* control, int32_t dispid, cons
     if (result->vt != ZQT_VT_I4 && result->vt != ZQT_VT_BSTR) {
         return kBadCall;
     }
+    /* Outside the module's lock, so that overlapping callers are seen. */
+    zqt_trace_enter(control->class_id, dispid, args, argc);
     pthread_mutex_lock(&g_lock);
     rc = record_call(control, dispid, args, argc, result->vt)
              ? answer(control, find_script(dispid), result)
              : kBadCall;
     pthread_mutex_unlock(&g_lock);
+    zqt_trace_leave();
     return rc;
 }
 

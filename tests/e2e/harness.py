@@ -29,12 +29,13 @@ def wait_for_port(port, timeout=15.0):
 class Service:
     """The service binary running in a fresh directory; stop() ends it."""
 
-    def __init__(self, with_cert=True, modules="recording", extra_env=None):
+    def __init__(self, with_cert=True, modules="recording", extra_env=None, cert_dir="ZQTService"):
         self.workdir = tempfile.mkdtemp(prefix="zqt-e2e-")
         self.binary = os.path.join(build_dir(), "bin", "zqtca-service")
+        self.cert_dir = os.path.join(self.workdir, cert_dir)
         if with_cert:
-            certdir = os.path.join(self.workdir, "ZQTService")
-            os.mkdir(certdir)
+            certdir = self.cert_dir
+            os.makedirs(certdir, exist_ok=True)
             subprocess.run([self.binary, "--make-cert", certdir], check=True,
                            stdout=subprocess.DEVNULL)
         env = dict(os.environ)
@@ -43,6 +44,8 @@ class Service:
             libdirs.append(os.path.join(build_dir(), "lib", modules))
         env["LD_LIBRARY_PATH"] = ":".join(libdirs)
         env["TMPDIR"] = self.workdir
+        self.trace_path = os.path.join(self.workdir, "calls.txt")
+        env["ZQT_RECORDING_TRACE"] = self.trace_path
         if extra_env:
             env.update(extra_env)
         self.stdout_path = os.path.join(self.workdir, "stdout.txt")
@@ -58,7 +61,7 @@ class Service:
 
     @property
     def cert_path(self):
-        return os.path.join(self.workdir, "ZQTService", "ssl_crt.pem")
+        return os.path.join(self.cert_dir, "ssl_crt.pem")
 
     def stdout(self):
         self._out.flush()
@@ -69,6 +72,14 @@ class Service:
         self._err.flush()
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
+
+    def calls(self):
+        """The invocations that reached the recording control, one line each."""
+        try:
+            with open(self.trace_path, encoding="ascii") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
 
     def stop(self):
         """SIGTERM, then the exit status (the daemon stops in order with 0)."""

@@ -1,0 +1,72 @@
+#include "recording_trace.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+static int g_in_flight; /* invocations running now, across threads */
+
+static void write_unit(FILE* out, uint16_t unit) {
+    if (unit >= 0x21 && unit < 0x7f && unit != '\\') {
+        fputc(unit, out);
+    } else {
+        fprintf(out, "\\u%04x", unit);
+    }
+}
+
+static void write_arg(FILE* out, const zqt_value* arg) {
+    uint32_t i;
+    switch (arg->vt) {
+        case ZQT_VT_BSTR:
+            fputs(" BSTR:", out);
+            for (i = 0; i < arg->len; ++i) {
+                write_unit(out, arg->str[i]);
+            }
+            break;
+        case ZQT_VT_I4:
+            fprintf(out, " I4:%d", (int)arg->i4);
+            break;
+        default:
+            fprintf(out, " UI4:%u", (unsigned)arg->ui4);
+            break;
+    }
+}
+
+static void pause_if_asked(void) {
+    const char* delay = getenv("ZQT_RECORDING_DELAY_MS");
+    long ms = delay != NULL ? strtol(delay, NULL, 10) : 0;
+    if (ms > 0) {
+        struct timespec ts;
+        ts.tv_sec = ms / 1000;
+        ts.tv_nsec = (ms % 1000) * 1000000L;
+        nanosleep(&ts, NULL);
+    }
+}
+
+void zqt_trace_enter(const char* class_id, int32_t dispid, const zqt_value* args, uint32_t argc) {
+    const char* path = getenv("ZQT_RECORDING_TRACE");
+    int before = __atomic_fetch_add(&g_in_flight, 1, __ATOMIC_SEQ_CST);
+    FILE* out;
+    uint32_t i;
+    if (path == NULL || *path == '\0') {
+        pause_if_asked();
+        return;
+    }
+    out = fopen(path, "a");
+    if (out != NULL) {
+        if (before > 0) {
+            fputs("OVERLAP\n", out);
+        }
+        fprintf(out, "%s %d", class_id, (int)dispid);
+        for (i = 0; i < argc; ++i) {
+            write_arg(out, &args[i]);
+        }
+        fputc('\n', out);
+        fclose(out);
+    }
+    pause_if_asked();
+}
+
+void zqt_trace_leave(void) {
+    __atomic_fetch_sub(&g_in_flight, 1, __ATOMIC_SEQ_CST);
+}

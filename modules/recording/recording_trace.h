@@ -1,0 +1,15 @@
+/* Optional trace of invocations to a file, for tests that drive the module
+ * from another process (the end-to-end tests): ZQT_RECORDING_TRACE names the
+ * file. ZQT_RECORDING_DELAY_MS makes every invocation last that long, and an
+ * invocation that starts while another is running writes an OVERLAP line. */
+#ifndef ZQT_RECORDING_TRACE_H
+#define ZQT_RECORDING_TRACE_H
+
+#include <stdint.h>
+
+#include "zqtca/control_module.h"
+
+void zqt_trace_enter(const char* class_id, int32_t dispid, const zqt_value* args, uint32_t argc);
+void zqt_trace_leave(void);
+
+#endif
