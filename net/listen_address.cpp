@@ -1,4 +1,5 @@
 #include "net/listen_address.h"
+#include "net/text_trim.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -7,17 +8,6 @@
 namespace net {
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 bool parse_port(std::string_view text, uint16_t& port) {
     if (text.empty() || text.size() > 5) {
