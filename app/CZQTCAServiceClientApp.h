@@ -3,7 +3,7 @@
 // then the main loop object.
 
 class CZQTCAServiceClientApp {
-public:
+  public:
     // Returns the process's exit status.
     int InitInstance(int argc, const char* const* argv);
 };

@@ -8,7 +8,7 @@
 #include "app/UsbMonitor.h"
 
 class CZQTCAServiceClientDlg {
-public:
+  public:
     CZQTCAServiceClientDlg();
     ~CZQTCAServiceClientDlg();
     CZQTCAServiceClientDlg(const CZQTCAServiceClientDlg&) = delete;
@@ -17,7 +17,7 @@ public:
     // Initialisation, the loop, then the orderly stop. Returns the exit status.
     int DoModal();
 
-private:
+  private:
     bool OnInitDialog();
     void RunLoop();
     void OnClose();

@@ -6,7 +6,7 @@
 #include <string>
 
 class EumFunction {
-public:
+  public:
     virtual ~EumFunction() = default;
 
     // Runs the command: replaces `result` with the result text and sets

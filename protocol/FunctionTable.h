@@ -8,11 +8,11 @@
 #include "protocol/EumFunction.h"
 
 struct FunctionRow {
-    int32_t number;                           // the FunctionType a step asks for
-    std::unique_ptr<EumFunction> (*make)();   // builds the class; nullptr while it is not built
-    int32_t storedNumber;                     // the number the command reports
-    const char16_t* storedName;               // the command's functionName
-    const char* className;                    // for diagnostics and tests
+    int32_t number;                          // the FunctionType a step asks for
+    std::unique_ptr<EumFunction> (*make)();  // builds the class; nullptr while it is not built
+    int32_t storedNumber;                    // the number the command reports
+    const char16_t* storedName;              // the command's functionName
+    const char* className;                   // for diagnostics and tests
 };
 
 template <class T>

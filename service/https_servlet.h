@@ -5,11 +5,11 @@
 #include "net/HttpServlet.h"
 
 class https_servlet : public net::HttpServlet {
-public:
+  public:
     https_servlet(net::socket_stream* stream, net::session* session);
     ~https_servlet() override;
 
-protected:
+  protected:
     bool doGet(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
     bool doWebSocket(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
     bool doPost(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
