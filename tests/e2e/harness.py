@@ -6,6 +6,7 @@ import socket
 import subprocess
 import tempfile
 import time
+import unittest
 
 PLAIN_PORT = 9651
 TLS_PORT = 9652
@@ -99,3 +100,19 @@ class Service:
 
     def cleanup(self):
         shutil.rmtree(self.workdir, ignore_errors=True)
+
+
+class ServiceTestCase(unittest.TestCase):
+    """One service for the whole class; it must stop in order (status 0)."""
+
+    service_options = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.service = Service(**cls.service_options)
+
+    @classmethod
+    def tearDownClass(cls):
+        rc = cls.service.stop()
+        cls.service.cleanup()
+        assert rc == 0, f"service exit status {rc}"

@@ -5,7 +5,7 @@ import socket
 import subprocess
 import unittest
 
-from harness import PLAIN_PORT, TLS_PORT, Service
+from harness import PLAIN_PORT, TLS_PORT, Service, ServiceTestCase
 
 VERIFY = "ProcessNum{1}ProcessEntity-1{FunctionType[11]Param1[a]Param2[b]Param3[c]}" \
          "ProcessCallBackName{cb}"
@@ -45,16 +45,7 @@ def raw_exchange(port, request, timeout=10):
         return b"".join(chunks)
 
 
-class HttpTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.service = Service()
-
-    @classmethod
-    def tearDownClass(cls):
-        rc = cls.service.stop()
-        cls.service.cleanup()
-        assert rc == 0, f"service exit status {rc}"
+class HttpTest(ServiceTestCase):
 
     def post(self, body, port=PLAIN_PORT, scheme="http", extra=()):
         url = f"{scheme}://127.0.0.1:{port}/"

@@ -15,7 +15,7 @@ import unittest
 
 import websockets
 
-from harness import PLAIN_PORT, TLS_PORT, Service
+from harness import PLAIN_PORT, TLS_PORT, Service, ServiceTestCase
 
 SIGN = "ProcessNum{1}ProcessEntity-1{FunctionType[10]Param1[签名]Param2[b]}ProcessCallBackName{s}"
 VERIFY = "ProcessNum{1}ProcessEntity-1{FunctionType[11]Param1[%d]}ProcessCallBackName{v}"
@@ -66,16 +66,8 @@ def recv_all(s):
     return data
 
 
-class ServiceTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.service = Service(extra_env={"ZQT_RECORDING_DELAY_MS": "20"})
-
-    @classmethod
-    def tearDownClass(cls):
-        rc = cls.service.stop()
-        cls.service.cleanup()
-        assert rc == 0, f"service exit status {rc}"
+class ServiceTest(ServiceTestCase):
+    service_options = dict(extra_env={"ZQT_RECORDING_DELAY_MS": "20"})
 
     def test_the_control_receives_the_page_text(self):
         before = len(self.service.calls())

@@ -6,7 +6,7 @@ import unittest
 
 import websockets
 
-from harness import PLAIN_PORT, TLS_PORT, Service
+from harness import PLAIN_PORT, TLS_PORT, ServiceTestCase
 
 VERIFY = "ProcessNum{1}ProcessEntity-1{FunctionType[11]}ProcessCallBackName{ws}"
 ANSWER = "FunctionType[11]FunctionRes[0]ProcessCallBackName[ws]"
@@ -16,16 +16,7 @@ def run(coro):
     return asyncio.run(asyncio.wait_for(coro, timeout=20))
 
 
-class WebSocketTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.service = Service()
-
-    @classmethod
-    def tearDownClass(cls):
-        rc = cls.service.stop()
-        cls.service.cleanup()
-        assert rc == 0, f"service exit status {rc}"
+class WebSocketTest(ServiceTestCase):
 
     def connect(self, secure=False):
         if secure:
