@@ -1,7 +1,9 @@
 // A scripted certificate-and-seal list library for tests. What it answers is
 // read from the environment at every call:
 //   ZQT_SIDELIB_LIST, ZQT_SIDELIB_LIST_XEPA  the list bytes of each export,
-//       raw, or "hex:" followed by hex digits (NUL bytes allowed); unset: empty.
+//       raw, "hex:" followed by hex digits (NUL bytes allowed), or "file:"
+//       followed by a path whose bytes are read afresh at every call (so a
+//       test can change the list of a running process); unset: empty.
 //   ZQT_SIDELIB_MODE  normal (default): size = length + 1, list + NUL;
 //       zero / negative: the size call returns 0 / -1;
 //       unterminated: size = length, the list is written without its NUL;
@@ -39,8 +41,24 @@ int HexDigit(char c) {
     return -1;
 }
 
+std::string FileBytes(const std::string& path) {
+    std::string bytes;
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        size_t got = 0;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            bytes.append(chunk, got);
+        }
+        std::fclose(file);
+    }
+    return bytes;
+}
+
 std::string ListBytes(const char* variable) {
     std::string value = Environment(variable);
+    if (value.rfind("file:", 0) == 0) {
+        return FileBytes(value.substr(5));
+    }
     if (value.rfind("hex:", 0) != 0) {
         return value;
     }
