@@ -1,9 +1,11 @@
 """The daemon as a process: single instance, orderly stop, restart after kill -9."""
 
+import datetime
 import os
 import signal
 import socket
 import subprocess
+import tempfile
 import unittest
 
 from harness import PLAIN_PORT, TLS_PORT, Service, build_dir
@@ -75,6 +77,36 @@ class DaemonTest(unittest.TestCase):
         self.assertEqual(bad.returncode, 2)
         self.assertEqual(bad.stdout, b"")
         self.assertNotEqual(bad.stderr, b"")
+
+    def test_make_cert_writes_a_server_certificate_for_loopback_and_never_overwrites(self):
+        binary = os.path.join(build_dir(), "bin", "zqtca-service")
+        with tempfile.TemporaryDirectory() as folder:
+            made = subprocess.run([binary, "--make-cert", folder], capture_output=True, timeout=30)
+            self.assertEqual(made.returncode, 0, made.stderr)
+            crt = os.path.join(folder, "ssl_crt.pem")
+            key = os.path.join(folder, "ssl_key.pem")
+            self.assertEqual(os.stat(key).st_mode & 0o777, 0o600)
+            text = subprocess.run(["openssl", "x509", "-in", crt, "-noout", "-text"],
+                                  capture_output=True, text=True, check=True).stdout
+            self.assertRegex(text, r"DNS:localhost")
+            self.assertRegex(text, r"IP Address:127\.0\.0\.1")
+            self.assertIn("TLS Web Server Authentication", text)
+            self.assertIn("prime256v1", text)
+            dates = subprocess.run(["openssl", "x509", "-in", crt, "-noout", "-startdate",
+                                    "-enddate", "-dateopt", "iso_8601"],
+                                   capture_output=True, text=True, check=True)
+            start, end = (line.split("=", 1)[1] for line in dates.stdout.splitlines())
+            days = (datetime.datetime.fromisoformat(end.replace("Z", "+00:00")) -
+                    datetime.datetime.fromisoformat(start.replace("Z", "+00:00"))).days
+            self.assertEqual(days, 825)
+            with open(crt, "rb") as f:
+                before = f.read()
+            again = subprocess.run([binary, "--make-cert", folder], capture_output=True,
+                                   timeout=30)
+            self.assertNotEqual(again.returncode, 0)
+            self.assertNotEqual(again.stderr, b"")
+            with open(crt, "rb") as f:
+                self.assertEqual(f.read(), before)
 
 
 if __name__ == "__main__":
