@@ -1,7 +1,8 @@
 #include "controls/ListReadError.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "net/log.h"
 
 namespace zqt {
 namespace {
@@ -27,8 +28,14 @@ void ReportListReadError(const char* message) noexcept {
     if (message == nullptr) {
         message = "";
     }
-    std::fprintf(stderr, "有异常%.*s\n", static_cast<int>(ShownLength(message)), message);
-    std::fflush(stderr);
+    // Where a desktop would show a message box, the service's log gets the
+    // same text and nothing waits for anyone.
+    try {
+        net::log::error4("ListReadError", __LINE__, __func__, "有异常%.*s",
+                         static_cast<int>(ShownLength(message)), message);
+    } catch (...) {
+        // Out of memory while reporting: the read still gives the empty text.
+    }
 }
 
 }  // namespace zqt
