@@ -1,3 +1,5 @@
+#include <chrono>
+
 #include "net/log.h"
 #include "net/mbedtls_conf.h"
 #include "net/socket_stream.h"
@@ -20,7 +22,13 @@ net::sslbase_io* setup_ssl(net::socket_stream& conn, net::mbedtls_conf& conf) {
         ssl->destroy();
         return nullptr;
     }
-    if (!ssl->handshake()) {
+    // Like a request's head, the handshake must be done within 5 s of its
+    // first byte (it is here), however slowly the bytes come: otherwise a
+    // trickling client holds its connection and thread for ever.
+    conn.set_deadline(std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    const bool shook = ssl->handshake();
+    conn.clear_deadline();
+    if (!shook) {
         net::log::error4(kFile, __LINE__, "setup_ssl", "ssl handshake failed");
         return nullptr;
     }
