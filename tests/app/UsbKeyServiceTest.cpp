@@ -135,11 +135,9 @@ class UsbKeyServiceTest : public ::testing::Test {
         std::vector<std::string> env;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
-            // The wrapper sets the preload itself, and the service gets no
-            // sanitizer suppressions meant for this process.
+            // The wrapper sets the preload itself.
             if (text.rfind("LD_LIBRARY_PATH=", 0) != 0 && text.rfind("TMPDIR=", 0) != 0 &&
-                text.rfind("ZQT_", 0) != 0 && text.rfind("LD_PRELOAD=", 0) != 0 &&
-                text.rfind("TSAN_OPTIONS=", 0) != 0) {
+                text.rfind("ZQT_", 0) != 0 && text.rfind("LD_PRELOAD=", 0) != 0) {
                 env.push_back(text);
             }
         }
