@@ -2,9 +2,20 @@
 
 option(ZQT_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(ZQT_TSAN "Build with ThreadSanitizer" OFF)
+option(ZQT_FUZZ "Build the libFuzzer targets of fuzz/ (clang), everything with ASan and UBSan" OFF)
 
 if(ZQT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(ZQT_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ZQT_FUZZ needs clang (the fuzz preset sets it)")
+  endif()
+  # Coverage for the fuzzer in every library; only the targets in fuzz/ link
+  # libFuzzer's main (-fsanitize=fuzzer). A sanitizer report stops the run.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
