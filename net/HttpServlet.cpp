@@ -84,7 +84,10 @@ bool HttpServlet::serve(socket_stream& stream) {
 
     // Keeping the connection needs an answer that was sent whole and a
     // request that was read whole.
-    if (!dispatch(req, res) || !res.reusable()) {
+    const bool keep = dispatch(req, res);
+    // What the handler wrote goes out before anything more is read.
+    res.flush();
+    if (!keep || !res.reusable()) {
         return false;
     }
     if (!reader.parser().message_complete()) {

@@ -12,13 +12,38 @@ namespace net {
 
 namespace {
 
+bool is_separator(unsigned char ch) {
+    switch (ch) {
+        case '"':
+        case '(':
+        case ')':
+        case ',':
+        case '/':
+        case ':':
+        case ';':
+        case '<':
+        case '=':
+        case '>':
+        case '?':
+        case '@':
+        case '[':
+        case '\\':
+        case ']':
+        case '{':
+        case '}':
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool is_token(const char* name) {
     if (name == nullptr || *name == '\0') {
         return false;
     }
     for (const char* c = name; *c != '\0'; ++c) {
         const auto ch = static_cast<unsigned char>(*c);
-        if (ch <= ' ' || ch >= 0x7f || std::strchr("\"(),/:;<=>?@[\\]{}", ch) != nullptr) {
+        if (ch <= ' ' || ch >= 0x7f || is_separator(ch)) {
             return false;
         }
     }
@@ -35,6 +60,9 @@ std::string one_line(const char* value) {
     return text;
 }
 
+// A chunked body's bytes are held back up to this size (see write).
+constexpr size_t kHoldBytes = 4096;
+
 }  // namespace
 
 bool http_output_stream::write(const void* data, size_t len) {
@@ -47,6 +75,10 @@ bool http_output_stream::write(const char* text) {
 }
 
 HttpServletResponse::HttpServletResponse(socket_stream& stream) : stream_(stream), output_(*this) {}
+
+HttpServletResponse::~HttpServletResponse() {
+    flush();
+}
 
 HttpServletResponse& HttpServletResponse::setStatus(int status) {
     status_ = status >= 100 && status <= 599 ? status : 500;
@@ -77,14 +109,18 @@ HttpServletResponse& HttpServletResponse::setHeader(const char* name, const char
     if (!is_token(name) || headSent_) {
         return *this;
     }
-    if (strcasecmp(name, "Content-Length") == 0) {
-        return setContentLength(value != nullptr ? std::strtoll(value, nullptr, 10) : -1);
-    }
-    if (strcasecmp(name, "Transfer-Encoding") == 0) {
-        return setChunkedTransferEncoding(value != nullptr && strcasestr(value, "chunked"));
-    }
-    if (strcasecmp(name, "Connection") == 0) {
-        return setKeepAlive(value == nullptr || strcasestr(value, "close") == nullptr);
+    // The three framing headers all start with a "c" or a "t".
+    const char first = static_cast<char>(name[0] | 0x20);
+    if (first == 'c' || first == 't') {
+        if (strcasecmp(name, "Content-Length") == 0) {
+            return setContentLength(value != nullptr ? std::strtoll(value, nullptr, 10) : -1);
+        }
+        if (strcasecmp(name, "Transfer-Encoding") == 0) {
+            return setChunkedTransferEncoding(value != nullptr && strcasestr(value, "chunked"));
+        }
+        if (strcasecmp(name, "Connection") == 0) {
+            return setKeepAlive(value == nullptr || strcasestr(value, "close") == nullptr);
+        }
     }
     for (auto it = headers_.begin(); it != headers_.end(); ++it) {
         if (strcasecmp(it->first.c_str(), name) == 0) {
@@ -93,6 +129,9 @@ HttpServletResponse& HttpServletResponse::setHeader(const char* name, const char
         }
     }
     if (value != nullptr) {
+        if (headers_.empty()) {
+            headers_.reserve(8);
+        }
         headers_.emplace_back(name, one_line(value));
     }
     return *this;
@@ -123,32 +162,57 @@ bool HttpServletResponse::delimited() const {
 }
 
 std::string HttpServletResponse::head_text() const {
-    std::string head = "HTTP/1.1 " + std::to_string(status_) + " " + http_status_text(status_);
+    std::string head;
+    head.reserve(256);
+    head += "HTTP/1.1 ";
+    head += std::to_string(status_);
+    head += ' ';
+    head += http_status_text(status_);
     head += "\r\n";
     if (!contentType_.empty()) {
-        head += "Content-Type: " + contentType_ + "\r\n";
+        head += "Content-Type: ";
+        head += contentType_;
+        head += "\r\n";
     }
     if (chunks_allowed()) {
         head += "Transfer-Encoding: chunked\r\n";
     } else if (contentLength_ >= 0) {
-        head += "Content-Length: " + std::to_string(contentLength_) + "\r\n";
+        head += "Content-Length: ";
+        head += std::to_string(contentLength_);
+        head += "\r\n";
     }
     head += keepAlive_ && delimited() ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     for (const auto& [name, value] : headers_) {
-        head += name + ": " + value + "\r\n";
+        head += name;
+        head += ": ";
+        head += value;
+        head += "\r\n";
     }
     head += "\r\n";
     return head;
 }
 
+// What is held back goes first, in the same write.
 bool HttpServletResponse::send_raw(const void* data, size_t len) {
     if (failed_) {
         return false;
     }
-    if (len > 0 && !stream_.write(data, len)) {
-        failed_ = true;
+    bool ok = true;
+    if (!pending_.empty()) {
+        if (len > 0) {
+            pending_.append(static_cast<const char*>(data), len);
+        }
+        ok = stream_.write(pending_.data(), pending_.size());
+        pending_.clear();
+    } else if (len > 0) {
+        ok = stream_.write(data, len);
     }
-    return !failed_;
+    failed_ = !ok;
+    return ok;
+}
+
+bool HttpServletResponse::flush() {
+    return send_raw(nullptr, 0);
 }
 
 bool HttpServletResponse::sendHeader() {
@@ -199,7 +263,11 @@ bool HttpServletResponse::write(const void* data, size_t len) {
     if (chunks_allowed()) {
         out += "\r\n";
     }
-    if (!send_raw(out.data(), out.size())) {
+    // A chunked body always ends with a final chunk of its own, so a small
+    // chunk can wait for it and leave with it.
+    if (chunks_allowed() && pending_.size() + out.size() <= kHoldBytes) {
+        pending_ += out;
+    } else if (!send_raw(out.data(), out.size())) {
         return false;
     }
     headSent_ = true;

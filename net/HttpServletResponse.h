@@ -47,18 +47,27 @@ class HttpServletResponse {
     HttpServletResponse& setHeader(const char* name, int value);
     HttpServletResponse& setHeader(const char* name, long long value);
 
-    // True once the head has been sent (now or before).
+    // True once the head has been sent (now or before), or is held back to
+    // go with the body (see write).
     bool sendHeader();
 
     // Body bytes, after the head; chunked framing when chunked. No data
     // (a null or empty text, or a length of 0) ends the body: the final
     // chunk when chunked. True on success; ending twice is fine, writing
-    // after the end is not.
+    // after the end is not. A small chunk (with the head, if that has not
+    // gone yet) is held back until the next write, the end or flush(), so
+    // that a short answer leaves in one segment with its final chunk; a
+    // failure to send it shows in that later call.
     bool write(const void* data, size_t len);
     bool write(const char* text);
     bool write(const std::string& text) { return write(text.data(), text.size()); }
 
     http_output_stream& getOutputStream() { return output_; }
+
+    // Sends what write() holds back. The servlet calls it as soon as the
+    // handler returns; the destructor calls it too.
+    bool flush();
+    ~HttpServletResponse();
 
     int getStatus() const { return status_; }
     bool headerSent() const { return headSent_; }
@@ -87,7 +96,8 @@ class HttpServletResponse {
     std::vector<std::pair<std::string, std::string>> headers_;
     bool http11_ = true;
 
-    bool headSent_ = false;
+    bool headSent_ = false;  // sent, or held back in pending_
+    std::string pending_;    // chunked-body bytes not yet on the wire
     bool ended_ = false;
     bool failed_ = false;
     bool rawWritten_ = false;

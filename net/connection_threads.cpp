@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include "net/log.h"
@@ -24,6 +25,16 @@ bool connection_threads::start(int fd, size_t cap) {
         ::close(fd);
         return false;
     }
+    if (!waiting_.empty()) {
+        entry& slot = entries_[waiting_.back()];
+        waiting_.pop_back();
+        slot.waiting = false;
+        slot.fd = fd;
+        slot.next = fd;
+        ++live_;
+        slot.wake.notify_one();
+        return true;
+    }
     const uint64_t id = nextId_++;
     auto* args = new start_args{this, id, fd};
     entry& slot = entries_[id];
@@ -43,6 +54,7 @@ bool connection_threads::start(int fd, size_t cap) {
         return false;
     }
     ++live_;
+    ++threads_;
     return true;
 }
 
@@ -54,14 +66,16 @@ void* connection_threads::thread_main(void* raw) {
 }
 
 void connection_threads::run(uint64_t id, int fd) {
-    {
-        socket_stream stream(fd);
-        serve_(stream);
-        // The number may be reused as soon as the stream closes it, so stop
-        // shutting it down first.
-        forget_fd(id);
+    while (fd >= 0) {
+        {
+            socket_stream stream(fd);
+            serve_(stream);
+            // The number may be reused as soon as the stream closes it, so stop
+            // shutting it down first.
+            forget_fd(id);
+        }
+        fd = next_connection(id);
     }
-    finished(id);
 }
 
 void connection_threads::forget_fd(uint64_t id) {
@@ -69,11 +83,30 @@ void connection_threads::forget_fd(uint64_t id) {
     entries_[id].fd = -1;
 }
 
-void connection_threads::finished(uint64_t id) {
-    std::lock_guard<std::mutex> guard(lock_);
-    entries_[id].done = true;
+int connection_threads::next_connection(uint64_t id) {
+    std::unique_lock<std::mutex> guard(lock_);
+    entry& slot = entries_[id];
     --live_;
+    if (!stopping_ && waiting_.size() < kMaxWaiting) {
+        slot.waiting = true;
+        waiting_.push_back(id);
+        allDone_.notify_all();
+        slot.wake.wait_for(guard, std::chrono::milliseconds(kWaitingMs),
+                           [&] { return slot.next >= 0 || stopping_; });
+        const int fd = slot.next;
+        slot.next = -1;
+        if (fd >= 0) {
+            return fd;  // start() took it off the waiting list
+        }
+        // Stopping, or no connection came in time.
+        slot.waiting = false;
+        waiting_.erase(std::find(waiting_.begin(), waiting_.end(), id));
+    }
+    slot.done = true;
+    --threads_;
+    ++ended_;
     allDone_.notify_all();
+    return -1;
 }
 
 // Called with the lock held; joins outside it.
@@ -87,6 +120,7 @@ void connection_threads::join_done(std::unique_lock<std::mutex>& lock) {
             ++it;
         }
     }
+    ended_ -= ended.size();
     lock.unlock();
     for (const pthread_t thread : ended) {
         pthread_join(thread, nullptr);
@@ -95,6 +129,9 @@ void connection_threads::join_done(std::unique_lock<std::mutex>& lock) {
 }
 
 void connection_threads::reap() {
+    if (ended_.load() == 0) {
+        return;
+    }
     std::unique_lock<std::mutex> guard(lock_);
     join_done(guard);
 }
@@ -102,12 +139,15 @@ void connection_threads::reap() {
 void connection_threads::stop_all() {
     std::unique_lock<std::mutex> guard(lock_);
     stopping_ = true;
-    for (const auto& [id, slot] : entries_) {
+    for (auto& [id, slot] : entries_) {
         if (slot.fd >= 0) {
             ::shutdown(slot.fd, SHUT_RDWR);
         }
+        if (slot.waiting) {
+            slot.wake.notify_one();
+        }
     }
-    allDone_.wait(guard, [this] { return live_ == 0; });
+    allDone_.wait(guard, [this] { return live_ == 0 && threads_ == 0; });
     join_done(guard);
 }
 

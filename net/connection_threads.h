@@ -1,8 +1,11 @@
 #pragma once
 // One thread per connection, from accept to close, with small stacks and a
-// cap on how many run at once. Every thread is joined by the owner.
+// cap on how many run at once. A thread whose connection has closed waits a
+// moment for the next one (a few such threads at most, 100 ms each),
+// which costs far less than making a thread per connection. Every thread is joined by the owner.
 
 #include <pthread.h>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -37,11 +40,19 @@ class connection_threads {
 
     size_t live() const;
 
+    // Threads kept waiting for a next connection, at most, and how long
+    // each waits before it ends.
+    static constexpr size_t kMaxWaiting = 32;
+    static constexpr int kWaitingMs = 100;
+
   private:
     struct entry {
         pthread_t thread{};
-        int fd = -1;  // -1 once the connection no longer owns it
-        bool done = false;
+        int fd = -1;    // the connection served now; -1 between connections
+        int next = -1;  // a connection handed to the thread while it waits
+        bool waiting = false;
+        bool done = false;  // the thread has returned
+        std::condition_variable wake;
     };
     struct start_args {
         connection_threads* owner;
@@ -52,7 +63,9 @@ class connection_threads {
     static void* thread_main(void* raw);
     void run(uint64_t id, int fd);
     void forget_fd(uint64_t id);
-    void finished(uint64_t id);
+    // The next connection for the thread, once its own has ended; -1 when
+    // the thread is to end.
+    int next_connection(uint64_t id);
     void join_done(std::unique_lock<std::mutex>& lock);
 
     const serve_function serve_;
@@ -61,8 +74,13 @@ class connection_threads {
     mutable std::mutex lock_;
     std::condition_variable allDone_;
     std::map<uint64_t, entry> entries_;
+    std::vector<uint64_t> waiting_;  // threads waiting for a connection
     uint64_t nextId_ = 0;
-    size_t live_ = 0;
+    size_t live_ = 0;     // connections being served
+    size_t threads_ = 0;  // threads that have not returned
+    // Threads that have returned and are not joined yet; read without the
+    // lock, so that reap() costs nothing while there are none.
+    std::atomic<size_t> ended_{0};
     bool stopping_ = false;
 };
 

@@ -57,12 +57,31 @@ class json_builder {
     std::size_t pending_ = kNone;
 };
 
+namespace {
+
+// Plain ASCII is valid UTF-8 as it stands, so it needs no cleaning copy.
+bool is_ascii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::unique_ptr<json> json::parse(std::string_view text) {
     std::unique_ptr<json> document(new json());
     try {
-        const std::string clean = zqt::SanitizeUtf8(text);
+        std::string clean;
+        std::string_view input = text;
+        if (!is_ascii(text)) {
+            clean = zqt::SanitizeUtf8(text);
+            input = clean;
+        }
         json_builder builder(*document);
-        if (!nlohmann::json::sax_parse(clean, &builder, nlohmann::json::input_format_t::json,
+        if (!nlohmann::json::sax_parse(input, &builder, nlohmann::json::input_format_t::json,
                                        true)) {
             return nullptr;
         }

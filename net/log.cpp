@@ -7,15 +7,17 @@
 #include <ctime>
 #include <mutex>
 
+#include "net/adaptive_mutex.h"
 #include "net/log_line.h"
 
 namespace net {
 
 namespace {
 
-std::mutex& output_lock() {
-    static std::mutex lock;
-    return lock;
+// Never destroyed, so that a line logged during exit still finds it.
+adaptive_mutex& output_lock() {
+    static adaptive_mutex* const lock = new adaptive_mutex;
+    return *lock;
 }
 
 // The lock keeps lines whole even when the descriptor takes a line in parts.
@@ -25,7 +27,7 @@ void write_line(const char* level, const char* file, int line, const char* funct
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     const std::string text = format_log_line(now, level, file, line, function, fmt, args);
-    std::lock_guard<std::mutex> guard(output_lock());
+    std::lock_guard<adaptive_mutex> guard(output_lock());
     const char* at = text.data();
     size_t left = text.size();
     while (left > 0) {

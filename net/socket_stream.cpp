@@ -1,6 +1,7 @@
 #include "net/socket_stream.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -45,6 +46,11 @@ socket_stream::~socket_stream() {
 
 void socket_stream::set_rw_timeout(int seconds) {
     rwTimeout_ = seconds;
+    timeval limit{};
+    limit.tv_sec = seconds > 0 ? seconds : 0;  // 0: no limit, as poll's -1
+    const int flags = ::fcntl(fd_, F_GETFL);
+    recvWaits_ = flags >= 0 && (flags & O_NONBLOCK) == 0 &&
+                 ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
 }
 
 void socket_stream::set_deadline(clock_type::time_point when) {
@@ -93,6 +99,12 @@ stream_hook* socket_stream::setup_hook(stream_hook* hook) {
     return before;
 }
 
+void socket_stream::count_timeout() {
+    timedOut_ = true;
+    ++timeouts_;
+    errno = ETIMEDOUT;
+}
+
 int socket_stream::wait_for(short events) {
     for (;;) {
         pollfd p{fd_, events, 0};
@@ -102,9 +114,7 @@ int socket_stream::wait_for(short events) {
             return 1;
         }
         if (rc == 0) {
-            timedOut_ = true;
-            ++timeouts_;
-            errno = ETIMEDOUT;
+            count_timeout();
             return 0;
         }
         if (errno != EINTR) {
@@ -113,10 +123,22 @@ int socket_stream::wait_for(short events) {
     }
 }
 
-ssize_t socket_stream::sock_read(void* buf, size_t len) {
-    timedOut_ = false;
-    if (len == 0) {
-        return 0;
+ssize_t socket_stream::recv_waiting(void* buf, size_t len) {
+    // A deadline changes the time left with every wait, so it waits in poll.
+    if (recvWaits_ && !hasDeadline_) {
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buf, len, 0);
+            if (n >= 0) {
+                return n;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                count_timeout();
+            }
+            return -1;
+        }
     }
     for (;;) {
         const ssize_t n = ::recv(fd_, buf, len, MSG_DONTWAIT);
@@ -133,6 +155,28 @@ ssize_t socket_stream::sock_read(void* buf, size_t len) {
             return -1;
         }
     }
+}
+
+ssize_t socket_stream::sock_read(void* buf, size_t len) {
+    timedOut_ = false;
+    if (len == 0) {
+        return 0;
+    }
+    if (aheadBegin_ == aheadEnd_) {
+        if (len >= sizeof ahead_) {
+            return recv_waiting(buf, len);
+        }
+        const ssize_t n = recv_waiting(ahead_, sizeof ahead_);
+        if (n <= 0) {
+            return n;
+        }
+        aheadBegin_ = 0;
+        aheadEnd_ = static_cast<size_t>(n);
+    }
+    const size_t n = std::min(len, aheadEnd_ - aheadBegin_);
+    std::memcpy(buf, ahead_ + aheadBegin_, n);
+    aheadBegin_ += n;
+    return static_cast<ssize_t>(n);
 }
 
 ssize_t socket_stream::sock_send(const void* buf, size_t len) {
@@ -201,10 +245,25 @@ void socket_stream::unread(const void* buf, size_t len) {
 }
 
 socket_stream::wait_result socket_stream::wait_readable() {
-    if (!pushedBack_.empty() || (hook_ != nullptr && hook_->pending() > 0)) {
+    if (!pushedBack_.empty() || aheadBegin_ < aheadEnd_ ||
+        (hook_ != nullptr && hook_->pending() > 0)) {
         return wait_result::ready;
     }
     timedOut_ = false;
+    if (recvWaits_ && !hasDeadline_) {
+        // Waiting is reading: what comes is kept for the reader.
+        const ssize_t n = recv_waiting(ahead_, sizeof ahead_);
+        if (n > 0) {
+            aheadBegin_ = 0;
+            aheadEnd_ = static_cast<size_t>(n);
+            return wait_result::ready;
+        }
+        if (n < 0 && timedOut_) {
+            return wait_result::timed_out;
+        }
+        // The end, or an error, which a hook tells apart itself.
+        return hook_ != nullptr ? wait_result::ready : wait_result::closed;
+    }
     for (;;) {
         const int rc = wait_for(POLLIN);
         if (rc == 0) {

@@ -22,7 +22,9 @@ class socket_stream {
     void* get_ctx() const { return ctx_; }
     void set_ctx(void* ctx) { ctx_ = ctx; }
 
-    // Applies to every read and write from now on.
+    // Applies to every read and write from now on. A blocking socket then
+    // carries the read time-out itself, so that a wait and its read are one
+    // call.
     void set_rw_timeout(int seconds);
     int get_rw_timeout() const { return rwTimeout_; }
 
@@ -36,7 +38,9 @@ class socket_stream {
     // before, or `hook` itself when installing failed.
     stream_hook* setup_hook(stream_hook* hook);
 
-    // The socket itself, with the time-out, beneath any hook.
+    // The socket itself, with the time-out, beneath any hook. Reads take
+    // what the socket has at once, up to kReadAhead bytes, and hand it out
+    // from there.
     ssize_t sock_read(void* buf, size_t len);
     ssize_t sock_send(const void* buf, size_t len);
 
@@ -63,16 +67,27 @@ class socket_stream {
     // that closed cleanly is told apart only without a hook.
     wait_result wait_readable();
 
+    static constexpr size_t kReadAhead = 4096;
+
   private:
     // 1 ready, 0 time-out, -1 error.
     int wait_for(short events);
+    // One read from the socket, waiting with the time-out and deadline.
+    ssize_t recv_waiting(void* buf, size_t len);
+    void count_timeout();
     const char* address_text(bool local, bool full) const;
 
     int fd_;
     void* ctx_ = nullptr;
     int rwTimeout_ = 0;
+    bool recvWaits_ = false;  // blocking, with SO_RCVTIMEO set to rwTimeout_
     stream_hook* hook_ = nullptr;
     std::string pushedBack_;
+    // Read from the socket and not yet taken, beneath any hook. On the
+    // connection thread's stack, so an idle connection costs no memory.
+    char ahead_[kReadAhead];
+    size_t aheadBegin_ = 0;
+    size_t aheadEnd_ = 0;
     bool timedOut_ = false;
     unsigned timeouts_ = 0;
     bool hasDeadline_ = false;

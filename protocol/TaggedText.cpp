@@ -4,33 +4,54 @@
 
 namespace {
 
-// The readers see a text only up to its first NUL code unit.
-std::u16string_view UpToNul(std::u16string_view text) {
-    size_t nul = text.find(u'\0');
-    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
+// The readers see a text only up to its first NUL code unit. One pass does
+// both: a scan stops at a NUL as at the end of the text, and a key (which
+// holds no NUL) cannot match across one.
+
+// Where `key` first starts at or after `from` in the visible text; npos when
+// it does not.
+size_t FindVisible(std::u16string_view text, std::u16string_view key, size_t from) {
+    const char16_t first = key[0];
+    for (size_t i = from; i < text.size() && text[i] != u'\0'; ++i) {
+        if (text[i] == first && text.size() - i >= key.size() &&
+            text.compare(i, key.size(), key) == 0) {
+            return i;
+        }
+    }
+    return std::u16string_view::npos;
+}
+
+// The first `wanted` at or after `from` in the visible text; npos when none.
+size_t FindVisible(std::u16string_view text, char16_t wanted, size_t from) {
+    for (size_t i = from; i < text.size() && text[i] != u'\0'; ++i) {
+        if (text[i] == wanted) {
+            return i;
+        }
+    }
+    return std::u16string_view::npos;
 }
 
 std::u16string ExtractValue(std::u16string_view key, std::u16string_view text, char16_t open,
                             char16_t close) {
-    if (text.empty() || key.empty()) {
+    // A key with a NUL in it can never lie in the visible text.
+    if (text.empty() || key.empty() || key.find(u'\0') != std::u16string_view::npos) {
         return {};
     }
-    std::u16string_view visible = UpToNul(text);
     size_t p = 0;
     for (;;) {
-        size_t found = visible.find(key, p);
+        size_t found = FindVisible(text, key, p);
         if (found == std::u16string_view::npos) {
             return {};
         }
         size_t q = found + key.size();
-        if (q < visible.size() && visible[q] == open) {
+        if (q < text.size() && text[q] == open) {
             // The value ends at the first closing character; no later
             // occurrence of the key is tried when there is none.
-            size_t end = visible.find(close, q + 1);
+            size_t end = FindVisible(text, close, q + 1);
             if (end == std::u16string_view::npos) {
                 return {};
             }
-            return std::u16string(visible.substr(q + 1, end - q - 1));
+            return std::u16string(text.substr(q + 1, end - q - 1));
         }
         p = q;
     }

@@ -10,6 +10,7 @@
 #include "net/mbedtls_conf.h"
 #include "net/memcache_session.h"
 #include "net/socket_stream.h"
+#include "service/PrintLine.h"
 #include "service/https_servlet.h"
 
 namespace {
@@ -149,8 +150,7 @@ bool master_services::thread_on_read(net::socket_stream* stream) {
     if (tls_conf() != nullptr) {
         const char* local = stream->get_local(true);
         int port = PortOfLocalAddress(local);
-        std::printf("local=%s port=%d\r\n", local ? local : "", port);
-        std::fflush(stdout);
+        PrintLine("local=%s port=%d\r\n", local ? local : "", port);
         if (port == kTlsPort) {
             net::mbedtls_conf* conf = tls_conf();
             if (conf == nullptr || setup_ssl(*stream, *conf) == nullptr) {

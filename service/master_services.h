@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "net/adaptive_mutex.h"
 #include "net/master_threads.h"
 
 namespace net {
@@ -25,7 +26,7 @@ class master_services : public net::master_threads {
     ~master_services() override;
 
     // Held around every RunProcess call, never during network I/O.
-    std::mutex& dispatch_lock() { return dispatchLock_; }
+    net::adaptive_mutex& dispatch_lock() { return dispatchLock_; }
 
     // Registers the four configuration tables (every value takes its default).
     void register_tables();
@@ -45,7 +46,7 @@ class master_services : public net::master_threads {
   private:
     void release_conf();
 
-    std::mutex dispatchLock_;
+    net::adaptive_mutex dispatchLock_;
     std::atomic<net::mbedtls_conf*> conf_{nullptr};
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/websocket.h"
+#include "service/PrintLine.h"
 #include "service/https_servlet.h"
 
 namespace {
@@ -15,17 +16,17 @@ constexpr uint64_t kMessageBufferBytes = 20480;
 constexpr size_t kControlPieceBytes = 8191;
 
 void Print(const char* line) {
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    PrintLine("%s", line);
 }
 
 void PrintPiece(const char* piece, ssize_t length) {
-    std::printf("read: [%.*s]\r\n", static_cast<int>(length), piece);
-    std::fflush(stdout);
+    PrintLine("read: [%.*s]\r\n", static_cast<int>(length), piece);
 }
 
 bool RunMessage(net::websocket& reader, net::websocket& writer) {
-    char buffer[kMessageBufferBytes] = {};
+    // Only the bytes read are looked at (up to the first NUL among them), so
+    // the buffer need not be cleared first.
+    char buffer[kMessageBufferBytes];
     size_t used = 0;
     for (;;) {
         ssize_t n = reader.read_frame_data(buffer + used, kMessageBufferBytes - 1 - used);
@@ -97,8 +98,7 @@ void RunWebSocketSession(net::socket_stream& stream) {
             return;
         }
         unsigned char opcode = reader.get_frame_opcode() & 0x0f;
-        std::printf("opcode: 0x%x\r\n", opcode);
-        std::fflush(stdout);
+        PrintLine("opcode: 0x%x\r\n", opcode);
         bool ok = false;
         switch (opcode) {
             case net::websocket::FRAME_TEXT:

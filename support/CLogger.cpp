@@ -14,6 +14,12 @@ std::time_t SystemNow() {
     return std::time(nullptr);
 }
 
+// The calling thread's id, asked of the kernel once per thread.
+int ThreadId() {
+    thread_local const int id = static_cast<int>(gettid());
+    return id;
+}
+
 std::tm LocalTime(std::time_t t) {
     std::tm local{};
     localtime_r(&t, &local);
@@ -70,13 +76,11 @@ void CLogger::LogInfo(const char* format, ...) {
         return;
     }
     const std::tm now = LocalTime(m_now());
-    char prefix[4096];
-    std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d|%d|", now.tm_hour, now.tm_min, now.tm_sec,
-                  static_cast<int>(gettid()));
-
-    // A message too long for the line is cut at the end of the buffer.
+    // The time and thread prefix and " Info: " go in one step; a message too
+    // long for the line is cut at the end of the buffer.
     char line[4096];
-    const int used = std::snprintf(line, sizeof line, "%s Info: ", prefix);
+    const int used = std::snprintf(line, sizeof line, "%02d:%02d:%02d|%d| Info: ", now.tm_hour,
+                                   now.tm_min, now.tm_sec, ThreadId());
     if (used > 0 && static_cast<std::size_t>(used) < sizeof line) {
         va_list args;
         va_start(args, format);
@@ -97,6 +101,7 @@ void CLogger::WriteLine(const char* line) {
             return;
         }
     }
-    std::fprintf(m_pFile, "%s\n", line);
+    std::fwrite(line, 1, std::strlen(line), m_pFile);
+    std::fputc('\n', m_pFile);
     std::fflush(m_pFile);
 }

@@ -81,6 +81,15 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
+// How many bytes at the start are ASCII.
+std::size_t AsciiPrefix(std::string_view bytes) {
+    std::size_t n = 0;
+    while (n < bytes.size() && static_cast<unsigned char>(bytes[n]) < 0x80) {
+        ++n;
+    }
+    return n;
+}
+
 template <typename Sink>
 void ForEachUtf8Char(std::string_view utf8, Sink sink) {
     const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
@@ -100,9 +109,13 @@ namespace zqt {
 namespace detail {
 
 std::u16string DecodeUtf8(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    ForEachUtf8Char(utf8, [&out](char32_t c) { AppendUtf16(out, c); });
+    // A leading run of ASCII, usually the whole text, is copied unit by unit.
+    const std::size_t ascii = AsciiPrefix(utf8);
+    std::u16string out(utf8.begin(), utf8.begin() + static_cast<std::ptrdiff_t>(ascii));
+    if (ascii < utf8.size()) {
+        out.reserve(utf8.size());
+        ForEachUtf8Char(utf8.substr(ascii), [&out](char32_t c) { AppendUtf16(out, c); });
+    }
     return out;
 }
 
@@ -120,9 +133,17 @@ std::string SanitizeUtf8(std::string_view bytes) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
+    // A leading run of ASCII, usually the whole text, is copied unit by unit.
+    std::size_t i = 0;
+    while (i < text.size() && text[i] < 0x80) {
+        ++i;
+    }
+    std::string out(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(i));
+    if (i == text.size()) {
+        return out;
+    }
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (; i < text.size(); ++i) {
         const char16_t unit = text[i];
         const bool high = unit >= 0xD800 && unit <= 0xDBFF;
         const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
