@@ -5,37 +5,12 @@
 
 #include "net/HttpServletResponse.h"
 #include "net/socket_stream.h"
+#include "tests/net/socket_pair_wire.h"
 
 namespace {
 
 // A response writing into one end of a socket pair; the test reads the other.
-class ResponseWire : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        stream_ = std::make_unique<net::socket_stream>(fds[0]);
-        peer_ = fds[1];
-    }
-    void TearDown() override { ::close(peer_); }
-
-    std::string sent() {
-        std::string out;
-        char buf[4096];
-        pollfd p{peer_, POLLIN, 0};
-        while (::poll(&p, 1, 0) > 0) {
-            const ssize_t n = ::recv(peer_, buf, sizeof buf, 0);
-            if (n <= 0) {
-                break;
-            }
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return out;
-    }
-
-    std::unique_ptr<net::socket_stream> stream_;
-    int peer_ = -1;
-};
+class ResponseWire : public net::test::SocketPairWire {};
 
 TEST_F(ResponseWire, ChunkedBodyIsFramedAndEndedByTheFinalChunk) {
     net::HttpServletResponse res(*stream_);

@@ -21,6 +21,7 @@
 #include "net/HttpServletResponse.h"
 #include "net/socket_stream.h"
 #include "tests/net/net_core_testkit.h"
+#include "tests/net/socket_pair_wire.h"
 
 namespace {
 
@@ -156,35 +157,10 @@ TEST(ReadAhead, ADeadlineCutsAReadShortOfTheTimeOut) {
 }
 
 // A response writing into one end of a socket pair; the test reads the other.
-class HeldChunk : public ::testing::Test {
+class HeldChunk : public net::test::SocketPairWire {
   protected:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        stream_ = std::make_unique<net::socket_stream>(fds[0]);
-        peer_ = fds[1];
-    }
-    void TearDown() override { ::close(peer_); }
-
-    std::string sent() {
-        std::string out;
-        char buf[65536];
-        pollfd p{peer_, POLLIN, 0};
-        while (::poll(&p, 1, 0) > 0) {
-            const ssize_t n = ::recv(peer_, buf, sizeof buf, 0);
-            if (n <= 0) {
-                break;
-            }
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return out;
-    }
-
     static constexpr char kHead[] =
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: keep-alive\r\n\r\n";
-
-    std::unique_ptr<net::socket_stream> stream_;
-    int peer_ = -1;
 };
 
 TEST_F(HeldChunk, ASmallChunkLeavesWithTheFinalChunk) {
