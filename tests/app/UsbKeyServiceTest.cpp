@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
+#include "UmockdevDevices.h"
+
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -28,14 +30,6 @@ using namespace std::chrono_literals;
 constexpr int kPlainPort = 9651;
 constexpr const char* kXepaExport = "GetCertAndSeallistXEPA";
 constexpr const char* kListExport = "GetCertAndSeallist";
-
-struct TestbedDeleter {
-    void operator()(UMockdevTestbed* testbed) const { g_object_unref(testbed); }
-};
-
-struct GFreeDeleter {
-    void operator()(gchar* text) const { g_free(text); }
-};
 
 int ConnectLoopback(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -237,14 +231,7 @@ class UsbKeyServiceTest : public ::testing::Test {
 
     std::string AddUsb(const char* name, const char* devtype, const char* vendor,
                        const char* product, const char* serial) {
-        std::unique_ptr<gchar, GFreeDeleter> path(
-            umockdev_testbed_add_device(testbed.get(), "usb", name, nullptr,
-                                        // sysfs attributes
-                                        "idVendor", vendor, "idProduct", product, nullptr,
-                                        // udev properties
-                                        "DEVTYPE", devtype, "ID_VENDOR_ID", vendor, "ID_MODEL_ID",
-                                        product, "ID_SERIAL_SHORT", serial, nullptr));
-        return path ? std::string(path.get()) : std::string();
+        return ::AddUsbDevice(testbed.get(), name, devtype, vendor, product, serial);
     }
 
     void Uevent(const std::string& path, const char* action) {
@@ -252,7 +239,7 @@ class UsbKeyServiceTest : public ::testing::Test {
     }
 
     ScratchDir dir;
-    std::unique_ptr<UMockdevTestbed, TestbedDeleter> testbed;
+    TestbedPtr testbed;
     pid_t child = -1;
 };
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
+#include "UmockdevDevices.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,14 +15,6 @@
 #include "app/UsbMonitor.h"
 
 namespace {
-
-struct TestbedDeleter {
-    void operator()(UMockdevTestbed* testbed) const { g_object_unref(testbed); }
-};
-
-struct GFreeDeleter {
-    void operator()(gchar* text) const { g_free(text); }
-};
 
 std::string Narrow(const std::u16string& text) {
     return std::string(text.begin(), text.end());
@@ -40,14 +34,7 @@ class UsbMonitorMockTest : public ::testing::Test {
 
     std::string AddUsbDevice(const char* name, const char* devtype, const char* vendor,
                              const char* product, const char* serial) {
-        std::unique_ptr<gchar, GFreeDeleter> path(
-            umockdev_testbed_add_device(testbed.get(), "usb", name, nullptr,
-                                        // sysfs attributes
-                                        "idVendor", vendor, "idProduct", product, nullptr,
-                                        // udev properties
-                                        "DEVTYPE", devtype, "ID_VENDOR_ID", vendor, "ID_MODEL_ID",
-                                        product, "ID_SERIAL_SHORT", serial, nullptr));
-        return path ? std::string(path.get()) : std::string();
+        return ::AddUsbDevice(testbed.get(), name, devtype, vendor, product, serial);
     }
 
     // The next event that makes a record, skipping those that make none;
@@ -64,7 +51,7 @@ class UsbMonitorMockTest : public ::testing::Test {
         }
     }
 
-    std::unique_ptr<UMockdevTestbed, TestbedDeleter> testbed;
+    TestbedPtr testbed;
     zqt::UsbMonitor monitor;
 };
 
