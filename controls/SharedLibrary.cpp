@@ -45,8 +45,14 @@ LibraryHandle OpenModuleLibrary(const char* fileName) {
     if (directory.empty()) {
         return nullptr;
     }
-    std::string besideExecutable = directory + "/" + fileName;
-    return LibraryHandle(dlopen(besideExecutable.c_str(), kMode));
+    const std::string besideExecutable = directory + "/" + fileName;
+    if (void* handle = dlopen(besideExecutable.c_str(), kMode)) {
+        return LibraryHandle(handle);
+    }
+    // The project's own reference modules, installed beside bin/: the last
+    // resort, so that a maker's module of the same name always wins.
+    const std::string reference = directory + "/../" + kReferenceModuleDir + "/" + fileName;
+    return LibraryHandle(dlopen(reference.c_str(), kMode));
 }
 
 void* ResolveExportAddress(const LibraryHandle& library, const char* name) {

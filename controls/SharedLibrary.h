@@ -11,9 +11,14 @@ struct LibraryCloser {
 };
 using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 
+// Where the reference modules are installed, relative to the prefix.
+inline constexpr const char* kReferenceModuleDir = "lib/zqtca/reference";
+
 // Opens fileName by its bare name (so LD_LIBRARY_PATH and the system library
-// path apply), failing that from the executable's directory. A name that
-// contains a slash is opened as the path it is. Null when neither works.
+// path apply), failing that from the executable's directory, and last from
+// the installed reference modules (<prefix>/lib/zqtca/reference beside
+// <prefix>/bin). A name that contains a slash is opened as the path it is.
+// Null when none works.
 LibraryHandle OpenModuleLibrary(const char* fileName);
 
 // The directory of the running executable, without a trailing slash; empty

@@ -28,7 +28,8 @@ class InstallTest(unittest.TestCase):
         self.assertTrue(os.stat(binary).st_mode & stat.S_IXUSR)
         for relative in ("share/systemd/user/zqtca-service.service", "share/doc/zqtca/README.md",
                          "lib/zqtca/recording/libulvoctrl.so",
-                         "lib/zqtca/recording/libulvocertenroll.so"):
+                         "lib/zqtca/recording/libulvocertenroll.so",
+                         "lib/zqtca/reference/libulvoctrl.so"):
             with self.subTest(file=relative):
                 self.assertTrue(os.path.isfile(self.path(relative)))
         # The unit's working folder must exist before systemd changes into it.

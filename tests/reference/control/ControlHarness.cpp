@@ -1,0 +1,251 @@
+#include "control/ControlHarness.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+std::u16string Utf16(const std::string& utf8) {
+    // Test data is ASCII or well-formed UTF-8.
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        uint32_t cp = c;
+        size_t n = 1;
+        if (c >= 0xF0) {
+            cp = c & 0x07;
+            n = 4;
+        } else if (c >= 0xE0) {
+            cp = c & 0x0F;
+            n = 3;
+        } else if (c >= 0xC0) {
+            cp = c & 0x1F;
+            n = 2;
+        }
+        for (size_t k = 1; k < n && i + k < utf8.size(); ++k) {
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        }
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    return out;
+}
+
+std::string Utf8(const uint16_t* str, uint32_t len) {
+    std::string out;
+    for (uint32_t i = 0; i < len; ++i) {
+        uint32_t cp = str[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < len) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (str[++i] - 0xDC00);
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+template <typename T>
+T Resolve(void* handle, const char* name) {
+    void* address = dlsym(handle, name);
+    if (address == nullptr)
+        throw std::runtime_error(std::string("no export ") + name);
+    return reinterpret_cast<T>(address);
+}
+
+}  // namespace
+
+ControlModule::ControlModule() {
+    const char* dir = std::getenv("ZQT_TEST_REFERENCE_LIB");
+    if (dir == nullptr)
+        throw std::runtime_error("ZQT_TEST_REFERENCE_LIB is not set");
+    const std::string path = std::string(dir) + "/libulvoctrl.so";
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr)
+        throw std::runtime_error(dlerror());
+    abi_ = Resolve<zqt_module_abi_version_fn>(handle_, "zqt_module_abi_version");
+    create_ = Resolve<zqt_control_create_fn>(handle_, "zqt_control_create");
+    destroy_ = Resolve<zqt_control_destroy_fn>(handle_, "zqt_control_destroy");
+    invoke_ = Resolve<zqt_control_invoke_fn>(handle_, "zqt_control_invoke");
+}
+
+ControlModule::~ControlModule() {
+    if (handle_ != nullptr)
+        dlclose(handle_);
+}
+
+const ControlModule& ControlModule::Shared() {
+    static const ControlModule module;
+    return module;
+}
+
+int32_t ControlModule::Invoke(zqt_control* control, int32_t dispid, const std::vector<Arg>& args,
+                              uint16_t resultVt, int32_t* number, std::string* text) const {
+    std::vector<std::u16string> strings;
+    strings.reserve(args.size());
+    std::vector<zqt_value> values(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+        zqt_value& v = values[i];
+        if (const auto* s = std::get_if<std::string>(&args[i])) {
+            strings.push_back(Utf16(*s));
+            v.vt = ZQT_VT_BSTR;
+            v.str = reinterpret_cast<const uint16_t*>(strings.back().data());
+            v.len = static_cast<uint32_t>(strings.back().size());
+        } else if (const auto* n = std::get_if<int32_t>(&args[i])) {
+            v.vt = ZQT_VT_I4;
+            v.i4 = *n;
+        } else {
+            v.vt = ZQT_VT_UI4;
+            v.ui4 = std::get<Ui4>(args[i]).value;
+        }
+    }
+    zqt_value result{};
+    result.vt = resultVt;
+    const int32_t rc = invoke_(control, dispid, values.empty() ? nullptr : values.data(),
+                               static_cast<uint32_t>(values.size()), &result);
+    if (rc == 0) {
+        if (number != nullptr)
+            *number = result.i4;
+        if (text != nullptr)
+            *text = Utf8(result.str, result.len);
+    }
+    return rc;
+}
+
+ControlScope::ControlScope(bool withToken) {
+    char pattern[] = "/tmp/zqt-ref-control-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    home_ = pattern;
+    setenv("XDG_DATA_HOME", (home_ + "/data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home_ + "/config").c_str(), 1);
+    setenv("ZQT_REF_CONFIG", (home_ + "/config/zqtca/reference.conf").c_str(), 1);
+    pinentry_ = std::make_unique<FakePinentry>(home_ + "/pinentry");
+    setenv("ZQT_PINENTRY", pinentry_->program().c_str(), 1);
+    if (withToken) {
+        token_ = std::make_unique<SoftHsmToken>(home_ + "/softhsm", "Test Token");
+        setenv("ZQT_PKCS11_MODULES", SoftHsmToken::kModule, 1);
+    } else {
+        setenv("ZQT_PKCS11_MODULES", "", 1);
+    }
+    Recreate();
+}
+
+ControlScope::~ControlScope() {
+    if (control_ != nullptr)
+        ControlModule::Shared().Destroy(control_);
+    RunShell("rm -rf " + ShellQuote(home_));
+}
+
+void ControlScope::Recreate() {
+    if (control_ != nullptr)
+        ControlModule::Shared().Destroy(control_);
+    control_ = ControlModule::Shared().Create("ulvo.ctrl");
+    if (control_ == nullptr)
+        throw std::runtime_error("the module made no control");
+}
+
+std::string ControlScope::Text(int32_t dispid, const std::vector<Arg>& args) {
+    std::string text;
+    const int32_t rc =
+        ControlModule::Shared().Invoke(control_, dispid, args, ZQT_VT_BSTR, nullptr, &text);
+    EXPECT_EQ(rc, 0) << "invocation of " << dispid << " failed";
+    return text;
+}
+
+int32_t ControlScope::Number(int32_t dispid, const std::vector<Arg>& args) {
+    int32_t number = -999;
+    const int32_t rc =
+        ControlModule::Shared().Invoke(control_, dispid, args, ZQT_VT_I4, &number, nullptr);
+    EXPECT_EQ(rc, 0) << "invocation of " << dispid << " failed";
+    return number;
+}
+
+int32_t ControlScope::LastCode() {
+    return Number(31);
+}
+std::string ControlScope::LastMessage() {
+    return Text(32);
+}
+
+std::string ControlScope::AddToStore(const TestIdentity& identity, const std::string& password,
+                                     bool legacy) {
+    const std::string p12 = TestPki::Shared().Pkcs12(identity, password, legacy);
+    RunShell("mkdir -p -m 0700 " + ShellQuote(StoreDir()));
+    const CommandResult hash = RunShell("openssl x509 -in " + ShellQuote(identity.cert) +
+                                        " -outform DER | sha256sum | cut -d' ' -f1");
+    std::string name = hash.output.substr(0, 64);
+    const std::string path = StoreDir() + "/" + name + ".p12";
+    RunShell("cp " + ShellQuote(p12) + " " + ShellQuote(path) + " && chmod 0600 " +
+             ShellQuote(path));
+    return path;
+}
+
+void ControlScope::TrustTestCas() {
+    const std::string trust = home_ + "/config/zqtca/trust";
+    RunShell("mkdir -p " + ShellQuote(trust) + " && cp " +
+             ShellQuote(TestPki::Shared().TrustDir()) + "/*.pem " + ShellQuote(trust) + "/");
+    Recreate();
+}
+
+std::string WriteScratch(const std::string& dir, const std::string& name,
+                         const std::string& bytes) {
+    const std::string path = dir + "/" + name;
+    WriteFileText(path, bytes);
+    return path;
+}
+
+std::string Base64DecodeText(const std::string& base64) {
+    std::string out;
+    int value = 0;
+    int bits = -8;
+    for (char c : base64) {
+        int d;
+        if (c >= 'A' && c <= 'Z')
+            d = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            d = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            d = c - '0' + 52;
+        else if (c == '+')
+            d = 62;
+        else if (c == '/')
+            d = 63;
+        else
+            continue;
+        value = ((value << 6) | d) & 0xFFFFFF;
+        bits += 6;
+        if (bits >= 0) {
+            out += static_cast<char>((value >> bits) & 0xFF);
+            bits -= 8;
+        }
+    }
+    return out;
+}
+
+std::string Base64Of(const std::string& dir, const std::string& bytes) {
+    const std::string path = WriteScratch(dir, "to-base64.bin", bytes);
+    return RunShell("base64 -w0 " + ShellQuote(path)).output;
+}
