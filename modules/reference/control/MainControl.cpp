@@ -29,7 +29,7 @@ bool ArgumentsFit(const MethodRow& row, const zqt_value* args, uint32_t argc) {
 
 MainControl::MainControl()
     : config(LoadConfig()),
-      tokens(config.pkcs11Modules),
+      tokens(config.pkcs11Modules, config.pkcs11Discover),
       store(config.storeDir),
       inventory(tokens, store),
       trust(config) {

@@ -81,6 +81,7 @@ void ApplyLine(Config& config, std::string_view key, std::string_view value) {
         config.filesDir = value;
     } else if (key == "pkcs11_modules") {
         config.pkcs11Modules = SplitPaths(value);
+        config.pkcs11Discover = false;
     } else if (key == "pin_timeout_seconds") {
         ParseSeconds(value, 5, 600, config.pinTimeoutSeconds);
     } else if (key == "pin_batch_seconds") {
@@ -128,6 +129,7 @@ Config LoadConfig() {
     }
     if (const char* modules = std::getenv("ZQT_PKCS11_MODULES")) {
         config.pkcs11Modules = SplitPaths(modules);
+        config.pkcs11Discover = false;
     }
     return config;
 }

@@ -15,14 +15,16 @@ struct Config {
     std::string trustDir;  // extra trust anchors (*.pem): $XDG_CONFIG_HOME/zqtca/trust
     std::string systemTrustFile = "/etc/ssl/certs/ca-certificates.crt";
     std::string pinentry = "/usr/bin/pinentry";
-    std::vector<std::string> pkcs11Modules;  // empty: discover through p11-kit
+    std::vector<std::string> pkcs11Modules;  // used instead of p11-kit's registry...
+    bool pkcs11Discover = true;              // ...unless empty and this is true
     int pinTimeoutSeconds = 60;
     int pinBatchSeconds = 300;
     bool allowMachineInfo = false;
 };
 
 // Reads the configuration: defaults, then the file, then the environment
-// (ZQT_PINENTRY, ZQT_PKCS11_MODULES). A malformed line is skipped.
+// (ZQT_PINENTRY, ZQT_PKCS11_MODULES; the latter set but empty means no
+// PKCS#11 module at all). A malformed line is skipped.
 Config LoadConfig();
 
 // Creates dir (and missing parents) with mode 0700; false when it cannot,

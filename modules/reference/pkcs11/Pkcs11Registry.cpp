@@ -13,6 +13,7 @@ namespace ref {
 
 struct Pkcs11Registry::Impl {
     std::vector<std::string> overrides;
+    bool discover = true;
 
     std::mutex mutex;  // guards what follows
     bool loaded = false;
@@ -23,7 +24,8 @@ struct Pkcs11Registry::Impl {
     std::vector<P11Module> Snapshot() {
         std::lock_guard lock(mutex);
         if (!loaded) {
-            modules = overrides.empty() ? LoadRegisteredModules() : LoadModules(overrides);
+            modules =
+                overrides.empty() && discover ? LoadRegisteredModules() : LoadModules(overrides);
             loaded = true;
         }
         return modules.modules;
@@ -74,9 +76,10 @@ void ForEachToken(const std::vector<P11Module>& modules, const TokenVisitor& vis
 
 }  // namespace
 
-Pkcs11Registry::Pkcs11Registry(std::vector<std::string> overrideModules)
+Pkcs11Registry::Pkcs11Registry(std::vector<std::string> overrideModules, bool discover)
     : impl_(std::make_unique<Impl>()) {
     impl_->overrides = std::move(overrideModules);
+    impl_->discover = discover;
 }
 
 Pkcs11Registry::~Pkcs11Registry() {

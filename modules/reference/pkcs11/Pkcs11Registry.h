@@ -36,9 +36,11 @@ struct TokenCertificate {
 
 class Pkcs11Registry {
   public:
-    // overrideModules: paths loaded instead of p11-kit's registry (empty:
-    // use the registry). Loading happens on first use, not here.
-    explicit Pkcs11Registry(std::vector<std::string> overrideModules);
+    // overrideModules: paths loaded instead of p11-kit's registry. An empty
+    // list means the registry when discover is true, and no module at all
+    // when it is false (the override was set, but to nothing). Loading
+    // happens on first use, not here.
+    explicit Pkcs11Registry(std::vector<std::string> overrideModules, bool discover = true);
     ~Pkcs11Registry();
     Pkcs11Registry(const Pkcs11Registry&) = delete;
     Pkcs11Registry& operator=(const Pkcs11Registry&) = delete;

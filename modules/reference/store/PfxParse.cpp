@@ -8,18 +8,15 @@
 namespace ref {
 namespace {
 
-// The password form the MAC accepts: an empty password may have been turned
-// into no password at all by the tool that wrote the file.
-bool MacAccepts(PKCS12* p12, const Secret& password, const char*& pass) {
-    pass = password.c_str();
-    if (PKCS12_verify_mac(p12, pass, static_cast<int>(password.size())) == 1) {
-        return true;
+// Whether OpenSSL's queue says the MAC did not match the password.
+bool MacRefused() {
+    unsigned long code = 0;
+    bool refused = false;
+    while ((code = ERR_get_error()) != 0) {
+        refused = refused || (ERR_GET_LIB(code) == ERR_LIB_PKCS12 &&
+                              ERR_GET_REASON(code) == PKCS12_R_MAC_VERIFY_FAILURE);
     }
-    if (password.empty() && PKCS12_verify_mac(p12, nullptr, 0) == 1) {
-        pass = nullptr;
-        return true;
-    }
-    return false;
+    return refused;
 }
 
 }  // namespace
@@ -33,25 +30,22 @@ OpenedPfx ParsePfx(ByteView pfx, const Secret& password) {
         ERR_clear_error();
         Fail(kMalformed, "not a PKCS#12 file");
     }
-    const char* pass = password.c_str();
-    if (PKCS12_mac_present(p12.get())) {
-        if (!MacAccepts(p12.get(), password, pass)) {
-            ERR_clear_error();
-            Fail(kBadPin, "password incorrect");
-        }
-    }
+    // PKCS12_parse checks the MAC itself (an empty password also as no
+    // password at all), so the costly key derivation runs once, not twice.
     EVP_PKEY* rawKey = nullptr;
     X509* rawCert = nullptr;
     STACK_OF(X509)* rawChain = nullptr;
-    const int parsed = PKCS12_parse(p12.get(), pass, &rawKey, &rawCert, &rawChain);
+    const int parsed = PKCS12_parse(p12.get(), password.c_str(), &rawKey, &rawCert, &rawChain);
     OpenedPfx out{EvpPkeyPtr(rawKey), X509Ptr(rawCert), X509StackPtr(rawChain)};
     if (parsed != 1) {
-        const std::string reason = TakeOpensslError();
+        if (MacRefused()) {
+            Fail(kBadPin, "password incorrect");
+        }
         // Without a MAC a wrong password shows only as a failed decryption.
         if (!PKCS12_mac_present(p12.get())) {
             Fail(kBadPin, "password incorrect");
         }
-        Fail(kMalformed, "PKCS#12 file cannot be read: " + reason);
+        Fail(kMalformed, "PKCS#12 file cannot be read");
     }
     ERR_clear_error();
     if (!out.key || !out.cert) {

@@ -75,6 +75,7 @@ std::vector<SoftIdentity> SoftStore::List() const {
         return out;  // a store never written to has no folder yet
     }
     std::vector<std::string> names;
+    std::vector<FileStamp> stamps;
     while (const dirent* entry = readdir(folder.get())) {
         const std::string_view name = entry->d_name;
         if (name.front() == '.' || !HasSuffix(name)) {
@@ -86,23 +87,32 @@ std::vector<SoftIdentity> SoftStore::List() const {
             continue;
         }
         names.emplace_back(name);
+        stamps.push_back(
+            FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
     }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        SoftIdentity identity;
-        identity.path = dir_ + "/" + name;
-        try {
-            // A file that keeps its certificate encrypted too is left out: it
-            // can be read only after its password is given.
-            std::optional<Bytes> der = PeekCertificate(ReadPrivateFile(identity.path));
-            if (!der) {
-                continue;
+    std::lock_guard lock(cacheMutex_);
+    std::map<std::string, CachedPeek> seen;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        // A file unchanged since the last listing is not read and parsed again.
+        auto cached = peeks_.find(name);
+        if (cached == peeks_.end() || !(cached->second.stamp == stamps[i])) {
+            CachedPeek peek{stamps[i], std::nullopt};
+            try {
+                // A file that keeps its certificate encrypted too is left out: it
+                // can be read only after its password is given.
+                peek.der = PeekCertificate(ReadPrivateFile(dir_ + "/" + name));
+            } catch (const Failure&) {
+                continue;  // unreadable, replaced or removed meanwhile
             }
-            identity.certDer = std::move(*der);
-        } catch (const Failure&) {
-            continue;  // unreadable, replaced or removed meanwhile
+            cached = peeks_.insert_or_assign(name, std::move(peek)).first;
         }
-        out.push_back(std::move(identity));
+        seen.emplace(name, cached->second);
+    }
+    peeks_ = std::move(seen);
+    for (const auto& [name, peek] : peeks_) {
+        if (peek.der)
+            out.push_back(SoftIdentity{dir_ + "/" + name, *peek.der});
     }
     return out;
 }

@@ -4,6 +4,11 @@
 // kept unencrypted inside the file so they can be listed without asking;
 // the key is encrypted under the identity's password.
 
+#include <sys/types.h>
+
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +59,23 @@ class SoftStore {
     bool Contains(ByteView certDer) const;
 
   private:
+    // What a file looked like when its certificate was last read.
+    struct FileStamp {
+        dev_t dev;
+        ino_t ino;
+        off_t size;
+        time_t mtimeSec;
+        long mtimeNsec;
+        bool operator==(const FileStamp&) const = default;
+    };
+    struct CachedPeek {
+        FileStamp stamp;
+        std::optional<Bytes> der;  // nullopt: no readable certificate
+    };
+
     std::string dir_;
+    mutable std::mutex cacheMutex_;
+    mutable std::map<std::string, CachedPeek> peeks_;  // by file name, in name order
 };
 
 }  // namespace ref
