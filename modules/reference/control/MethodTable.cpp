@@ -9,8 +9,9 @@ namespace ref {
 const MethodRow* FindMethod(int32_t dispid) {
     static const std::vector<const MethodRow*> table = [] {
         std::vector<const MethodRow*> rows;
-        for (const MethodFamily family : {SigningMethods(), VerificationMethods(),
-                                          CertificateMethods(), DeviceMethods(), LaterMethods()}) {
+        for (const MethodFamily family :
+             {SigningMethods(), VerificationMethods(), CertificateMethods(), DeviceMethods(),
+              EnvelopeMethods(), CipherMethods(), LaterMethods()}) {
             for (size_t i = 0; i < family.count; ++i) {
                 rows.push_back(&family.rows[i]);
             }

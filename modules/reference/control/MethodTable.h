@@ -38,6 +38,8 @@ MethodFamily SigningMethods();
 MethodFamily VerificationMethods();
 MethodFamily CertificateMethods();
 MethodFamily DeviceMethods();
+MethodFamily EnvelopeMethods();
+MethodFamily CipherMethods();
 MethodFamily LaterMethods();  // methods that answer "not supported" for now
 
 }  // namespace ref
