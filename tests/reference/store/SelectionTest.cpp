@@ -202,14 +202,14 @@ TEST(OrderTest, ValidFirstThenLatestNotBefore) {
     ref::SoftStore store(dir / "store");
     ref::Pkcs11Registry registry({dir / "no-such-module.so"});
     ref::Inventory inventory(registry, store);
-    const CertSpec specs[] = {
+    const CertRecipe recipes[] = {
         {.cn = "older", .serialHex = "1", .notBeforeDays = -10, .notAfterDays = 30},
         {.cn = "expired", .serialHex = "2", .notBeforeDays = -100, .notAfterDays = -50},
         {.cn = "newer", .serialHex = "3", .notBeforeDays = -1, .notAfterDays = 30},
         {.cn = "future", .serialHex = "4", .notBeforeDays = 5, .notAfterDays = 50},
     };
-    for (const CertSpec& spec : specs) {
-        MadeCert made = MakeCert(spec);
+    for (const CertRecipe& recipe : recipes) {
+        MadeCert made = MakeCert(recipe);
         store.Write(made.key.get(), made.cert.get(), nullptr, ref::Secret("pw"));
     }
     EXPECT_EQ(Cns(inventory.Match({}, {})), (std::vector<std::string>{"newer", "older"}));

@@ -94,34 +94,34 @@ void AddNameEntry(X509_NAME* name, const char* field, const std::string& value) 
 
 }  // namespace
 
-MadeCert MakeCert(const CertSpec& spec) {
+MadeCert MakeCert(const CertRecipe& recipe) {
     MadeCert made;
-    made.key.reset(spec.keyType == "RSA" ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256"));
+    made.key.reset(recipe.keyType == "RSA" ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256"));
     made.cert.reset(X509_new());
     X509* cert = made.cert.get();
     X509_set_version(cert, X509_VERSION_3);
     BIGNUM* serial = nullptr;
-    BN_hex2bn(&serial, spec.serialHex.c_str());
+    BN_hex2bn(&serial, recipe.serialHex.c_str());
     BN_to_ASN1_INTEGER(serial, X509_get_serialNumber(cert));
     BN_free(serial);
-    X509_gmtime_adj(X509_getm_notBefore(cert), spec.notBeforeDays * 86400L);
-    X509_gmtime_adj(X509_getm_notAfter(cert), spec.notAfterDays * 86400L);
+    X509_gmtime_adj(X509_getm_notBefore(cert), recipe.notBeforeDays * 86400L);
+    X509_gmtime_adj(X509_getm_notAfter(cert), recipe.notAfterDays * 86400L);
     X509_NAME* subject = X509_get_subject_name(cert);
-    if (!spec.org.empty()) {
-        AddNameEntry(subject, "O", spec.org);
+    if (!recipe.org.empty()) {
+        AddNameEntry(subject, "O", recipe.org);
     }
-    AddNameEntry(subject, "CN", spec.cn);
-    X509* issuerCert = spec.issuer ? spec.issuer->cert.get() : cert;
-    EVP_PKEY* signingKey = spec.issuer ? spec.issuer->key.get() : made.key.get();
+    AddNameEntry(subject, "CN", recipe.cn);
+    X509* issuerCert = recipe.issuer ? recipe.issuer->cert.get() : cert;
+    EVP_PKEY* signingKey = recipe.issuer ? recipe.issuer->key.get() : made.key.get();
     X509_set_issuer_name(cert, X509_get_subject_name(issuerCert));
     X509_set_pubkey(cert, made.key.get());
     AddExtension(cert, issuerCert, NID_basic_constraints,
-                 spec.ca ? "critical,CA:TRUE" : "CA:FALSE");
-    if (!spec.keyUsage.empty()) {
-        AddExtension(cert, issuerCert, NID_key_usage, spec.keyUsage);
+                 recipe.ca ? "critical,CA:TRUE" : "CA:FALSE");
+    if (!recipe.keyUsage.empty()) {
+        AddExtension(cert, issuerCert, NID_key_usage, recipe.keyUsage);
     }
     if (!made.key || X509_sign(cert, signingKey, EVP_sha256()) <= 0) {
-        throw std::runtime_error("cannot sign the test certificate " + spec.cn);
+        throw std::runtime_error("cannot sign the test certificate " + recipe.cn);
     }
     return made;
 }

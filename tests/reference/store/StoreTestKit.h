@@ -39,7 +39,7 @@ struct MadeCert {
     ref::X509Ptr cert;
 };
 
-struct CertSpec {
+struct CertRecipe {
     std::string cn = "leaf";
     std::string org = "";        // O= when not empty
     std::string keyType = "EC";  // "EC" (P-256) or "RSA" (2048 bits)
@@ -51,7 +51,7 @@ struct CertSpec {
     const MadeCert* issuer = nullptr;  // null: self-signed
 };
 
-MadeCert MakeCert(const CertSpec& spec);
+MadeCert MakeCert(const CertRecipe& recipe);
 
 // A PKCS#12 built bag by bag: the certificates in this order, unencrypted;
 // the key (if any) shrouded with AES-256, its localKeyID that of keyIdOf;
