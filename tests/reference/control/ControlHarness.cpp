@@ -7,64 +7,16 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "support/TextConversion.h"
+
 namespace {
 
 std::u16string Utf16(const std::string& utf8) {
-    // Test data is ASCII or well-formed UTF-8.
-    std::u16string out;
-    for (size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp = c;
-        size_t n = 1;
-        if (c >= 0xF0) {
-            cp = c & 0x07;
-            n = 4;
-        } else if (c >= 0xE0) {
-            cp = c & 0x0F;
-            n = 3;
-        } else if (c >= 0xC0) {
-            cp = c & 0x1F;
-            n = 2;
-        }
-        for (size_t k = 1; k < n && i + k < utf8.size(); ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        }
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
+    return zqt::Utf8ToUtf16(utf8);
 }
 
 std::string Utf8(const uint16_t* str, uint32_t len) {
-    std::string out;
-    for (uint32_t i = 0; i < len; ++i) {
-        uint32_t cp = str[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < len) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (str[++i] - 0xDC00);
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
+    return zqt::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(str), len));
 }
 
 template <typename T>
