@@ -60,7 +60,8 @@ class MainControl {
     bool oaep = false;
 
     ContentBuffer content;
-    std::optional<KeyWindow> signWindow;
+    std::optional<KeyWindow> signWindow;  // SM2SignInit or SM2DecryptInit
+    bool sm2EncryptOpen = false;          // between SM2EncryptInit and SM2EncryptFinal
 
     int32_t lastCode = 0;
     std::string lastMessage = "OK";

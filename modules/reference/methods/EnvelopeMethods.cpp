@@ -1,25 +1,152 @@
 // Methods that seal data for recipients and open what was sealed for the
 // user: CMS envelopes, signed envelopes, SM2 and RSA encryption.
+#include "control/KeyAccess.h"
 #include "control/MethodTable.h"
+#include "core/Outcome.h"
+#include "crypto/CmsSignature.h"
+#include "crypto/Envelope.h"
+#include "crypto/GmEnvelope.h"
+#include "methods/EnvelopeSupport.h"
+#include "methods/MethodSupport.h"
+#include "methods/PublicKeyCipherMethods.h"
 
 namespace ref {
 
 namespace {
 
-constexpr MethodRow Text(int32_t dispid, std::string_view args) {
-    return {dispid, args, nullptr, nullptr, true, false};
-}
-constexpr MethodRow Number(int32_t dispid, std::string_view args) {
-    return {dispid, args, nullptr, nullptr, false, false};
+constexpr const char* kSm2Cipher = "SM4-CBC";
+
+// The envelope as the page gives it: Base64 of DER.
+Bytes EnvelopeParam(const std::string& text) {
+    return DecodeParam(text, "the envelope");
 }
 
-// Rows without a function answer "not supported" (-3) until they are built.
+// Content returned as text by the plain variants; kept in the buffer too.
+std::string ContentText(MainControl& c, Bytes content) {
+    std::string text = AsString(content);
+    KeepContent(c, std::move(content), false);
+    return text;
+}
+
+std::string EncryptEnvelop(MainControl& c, const MethodArgs& a) {
+    return Base64Result(SealFor(c, a.Text(1), c.cipher, InputData(a, 0, 0), false));
+}
+
+std::string EncryptEnvelopEx(MainControl& c, const MethodArgs& a) {
+    const std::string named = a.Text(2);
+    const std::string cipher = named.empty() ? c.cipher : named;
+    if (EnvelopeCipher(cipher) == nullptr)
+        Fail(kBadParam, "unknown envelope cipher \"" + cipher + "\"");
+    return Base64Result(SealFor(c, a.Text(1), cipher, InputData(a, 0, 0), false));
+}
+
+std::string OpenText(MainControl& c, const std::string& envelope, bool sm2Only) {
+    c.content = ContentBuffer{};
+    return ContentText(c, OpenOwn(c, EnvelopeParam(envelope), sm2Only));
+}
+
+int32_t OpenToBuffer(MainControl& c, const MethodArgs& a, bool sm2Only) {
+    c.content = ContentBuffer{};
+    const uint32_t flags = ParseFlags(a.Text(1));
+    KeepContent(c, OpenOwn(c, EnvelopeParam(a.Text(0)), sm2Only), (flags & kFlagBinaryOutput) != 0);
+    return kOk;
+}
+
+std::string DecryptEnvelop(MainControl& c, const MethodArgs& a) {
+    return OpenText(c, a.Text(0), false);
+}
+int32_t DecryptEnvelopEx(MainControl& c, const MethodArgs& a) {
+    return OpenToBuffer(c, a, false);
+}
+
+// Sign first (the signer is asked once), then seal the SignedData.
+std::string SignAndSeal(MainControl& c, const MethodArgs& a, uint32_t flags) {
+    const Bytes data = InputData(a, 0, flags);
+    // The recipients are checked before the user is asked for anything.
+    const std::vector<X509Shared> recipients = ChooseRecipients(c, a.Text(2));
+    const CertEntry signer = ChooseSigner(c, a.Text(1));
+    auto key = UnlockKey(c, signer, "Sign and seal data");
+    const Hash hash = SigningHash(c, key->cert());
+    const Bytes signedData = WithKey(*key, "CMS signing", [&] {
+        return CmsSign(key->key(), key->cert(), key->chain(), data, false, hash);
+    });
+    std::vector<X509*> raw;
+    for (const X509Shared& cert : recipients) raw.push_back(cert.get());
+    return Base64Result(EnvelopeEncrypt(raw, c.cipher, c.oaep, signedData));
+}
+
+std::string CreateSignedEnvelop(MainControl& c, const MethodArgs& a) {
+    return SignAndSeal(c, a, 0);
+}
+std::string CreateSignedEnvelopEx(MainControl& c, const MethodArgs& a) {
+    return SignAndSeal(c, a, ParseFlags(a.Text(3)));
+}
+
+// Opens, then verifies the SignedData inside; the content is kept only
+// when the signature holds.
+Bytes OpenAndVerify(MainControl& c, const std::string& envelope, uint32_t flags) {
+    c.content = ContentBuffer{};
+    const Bytes inner = OpenOwn(c, EnvelopeParam(envelope), false);
+    CmsVerification verified = CmsVerify(inner, nullptr, c.trust, (flags & kFlagNoChain) == 0);
+    if (verified.code != kOk)
+        Fail(verified.code, verified.message);
+    return std::move(verified.content);
+}
+
+std::string VerifySignedEnvelop(MainControl& c, const MethodArgs& a) {
+    return ContentText(c, OpenAndVerify(c, a.Text(0), 0));
+}
+int32_t VerifySignedEnvelopEx(MainControl& c, const MethodArgs& a) {
+    const uint32_t flags = ParseFlags(a.Text(1));
+    KeepContent(c, OpenAndVerify(c, a.Text(0), flags), (flags & kFlagBinaryOutput) != 0);
+    return kOk;
+}
+
+std::string Sm2EncryptEnvelop(MainControl& c, const MethodArgs& a) {
+    return Base64Result(SealFor(c, a.Text(1), kSm2Cipher, InputData(a, 0, 0), true));
+}
+std::string Sm2EncryptEnvelopEx(MainControl& c, const MethodArgs& a) {
+    const uint32_t flags = ParseFlags(a.Text(2));
+    return Base64Result(SealFor(c, a.Text(1), kSm2Cipher, InputData(a, 0, flags), true));
+}
+std::string Sm2DecryptEnvelop(MainControl& c, const MethodArgs& a) {
+    return OpenText(c, a.Text(0), true);
+}
+int32_t Sm2DecryptEnvelopEx(MainControl& c, const MethodArgs& a) {
+    return OpenToBuffer(c, a, true);
+}
+
+// GM/T 0010's form; sealing needs only the certificate, so the "soft"
+// variant is the same method.
+std::string GmSm2EncryptEnvelop(MainControl& c, const MethodArgs& a) {
+    const std::vector<X509Shared> certs = ChooseRecipients(c, a.Text(1));
+    return Base64Result(GmEnvelopeEncrypt(RecipientPointers(certs, true), InputData(a, 0, 0)));
+}
+// Opens both forms, as SM2DecryptEnvelop does.
+std::string GmSm2DecryptEnvelop(MainControl& c, const MethodArgs& a) {
+    return OpenText(c, a.Text(0), true);
+}
+
+constexpr MethodRow Text(int32_t dispid, std::string_view args, TextMethod m) {
+    return {dispid, args, m, nullptr, true, false};
+}
+constexpr MethodRow Number(int32_t dispid, std::string_view args, NumberMethod m) {
+    return {dispid, args, nullptr, m, false, false};
+}
+
 constexpr MethodRow kRows[] = {
-    Text(12, "BB"), Text(13, "B"),    Text(19, "BBB"),  Number(20, "BB"), Text(38, "BBB"),
-    Text(39, "B"),  Text(40, "BBBB"), Number(41, "BB"), Text(54, "BB"),   Text(55, "BBB"),
-    Text(58, "B"),  Number(59, "BB"), Text(82, "B"),    Text(83, "BB"),   Text(119, "BB"),
-    Text(60, "BB"), Text(61, "B"),    Number(52, ""),   Number(53, ""),   Number(56, ""),
-    Number(57, ""), Text(47, "BB"),   Text(48, "B"),
+    Text(12, "BB", EncryptEnvelop),          Text(13, "B", DecryptEnvelop),
+    Text(19, "BBB", EncryptEnvelopEx),       Number(20, "BB", DecryptEnvelopEx),
+    Text(38, "BBB", CreateSignedEnvelop),    Text(39, "B", VerifySignedEnvelop),
+    Text(40, "BBBB", CreateSignedEnvelopEx), Number(41, "BB", VerifySignedEnvelopEx),
+    Text(54, "BB", Sm2EncryptEnvelop),       Text(55, "BBB", Sm2EncryptEnvelopEx),
+    Text(58, "B", Sm2DecryptEnvelop),        Number(59, "BB", Sm2DecryptEnvelopEx),
+    Text(82, "B", GmSm2DecryptEnvelop),      Text(83, "BB", GmSm2EncryptEnvelop),
+    Text(119, "BB", GmSm2EncryptEnvelop),    Text(60, "BB", Sm2EncryptText),
+    Text(61, "B", Sm2DecryptText),           Number(52, "", Sm2EncryptInit),
+    Number(53, "", Sm2EncryptFinal),         Number(56, "", Sm2DecryptInit),
+    Number(57, "", Sm2DecryptFinal),         Text(47, "BB", RsaEncryptText),
+    Text(48, "B", RsaDecryptText),
 };
 
 }  // namespace
