@@ -7,18 +7,12 @@ namespace ref {
 
 namespace {
 
-constexpr MethodRow Text(int32_t dispid, std::string_view args) {
-    return {dispid, args, nullptr, nullptr, true, false};
-}
-constexpr MethodRow Number(int32_t dispid, std::string_view args) {
-    return {dispid, args, nullptr, nullptr, false, false};
-}
-
 constexpr MethodRow kRows[] = {
     // Seals, licence data, lists.
-    Text(33, "BU"),    Text(34, "BB"), Text(98, "B"),      Text(99, ""),      Text(104, "B"),
-    Text(121, "B"),    Text(148, "B"), Text(149, "B"),     Number(150, "BB"), Text(151, "B"),
-    Number(152, "BB"), Text(153, "B"), Number(189, "BBI"), Text(190, "BI"),   Text(199, "B"),
+    TextRow(33, "BU"),     TextRow(34, "BB"),  TextRow(98, "B"),     TextRow(99, ""),
+    TextRow(104, "B"),     TextRow(121, "B"),  TextRow(148, "B"),    TextRow(149, "B"),
+    NumberRow(150, "BB"),  TextRow(151, "B"),  NumberRow(152, "BB"), TextRow(153, "B"),
+    NumberRow(189, "BBI"), TextRow(190, "BI"), TextRow(199, "B"),
 };
 
 }  // namespace

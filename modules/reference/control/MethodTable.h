@@ -26,6 +26,16 @@ struct MethodRow {
     bool queriesError;  // GetErrorCode/GetErrorMessage: leave the last error alone
 };
 
+// Rows of the method tables; a row without a function answers "not
+// supported" (-3).
+constexpr MethodRow TextRow(int32_t dispid, std::string_view args, TextMethod method = nullptr) {
+    return {dispid, args, method, nullptr, true, false};
+}
+constexpr MethodRow NumberRow(int32_t dispid, std::string_view args,
+                              NumberMethod method = nullptr) {
+    return {dispid, args, nullptr, method, false, false};
+}
+
 // The row of a dispatch id, or nullptr when the control has no such method.
 const MethodRow* FindMethod(int32_t dispid);
 

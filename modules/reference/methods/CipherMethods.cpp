@@ -120,20 +120,13 @@ std::string GenSymmetricKey(MainControl&, const MethodArgs&) {
     return HexEncode(RandomBytes(16));
 }
 
-constexpr MethodRow Text(int32_t dispid, std::string_view args, TextMethod f) {
-    return {dispid, args, f, nullptr, true, false};
-}
-constexpr MethodRow Number(int32_t dispid, std::string_view args, NumberMethod f) {
-    return {dispid, args, nullptr, f, false, false};
-}
-
 constexpr MethodRow kRows[] = {
-    Text(45, "BB", DesCbcEncrypt),      Text(46, "BB", DesCbcDecrypt),
-    Number(111, "BBB", FileEnc),        Number(112, "BBB", FileDec),
-    Number(113, "BBB", EncryptAesFile), Number(118, "BBB", DecryptAesFile),
-    Text(194, "BBB", FileEncrypt),      Number(195, "BBB", FileDecrypt),
-    Text(16, "I", GenRandom),           Text(44, "I", GenRandomEx),
-    Text(196, "", GenSymmetricKey),
+    TextRow(45, "BB", DesCbcEncrypt),      TextRow(46, "BB", DesCbcDecrypt),
+    NumberRow(111, "BBB", FileEnc),        NumberRow(112, "BBB", FileDec),
+    NumberRow(113, "BBB", EncryptAesFile), NumberRow(118, "BBB", DecryptAesFile),
+    TextRow(194, "BBB", FileEncrypt),      NumberRow(195, "BBB", FileDecrypt),
+    TextRow(16, "I", GenRandom),           TextRow(44, "I", GenRandomEx),
+    TextRow(196, "", GenSymmetricKey),
 };
 
 }  // namespace

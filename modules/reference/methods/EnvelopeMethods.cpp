@@ -127,26 +127,19 @@ std::string GmSm2DecryptEnvelop(MainControl& c, const MethodArgs& a) {
     return OpenText(c, a.Text(0), true);
 }
 
-constexpr MethodRow Text(int32_t dispid, std::string_view args, TextMethod m) {
-    return {dispid, args, m, nullptr, true, false};
-}
-constexpr MethodRow Number(int32_t dispid, std::string_view args, NumberMethod m) {
-    return {dispid, args, nullptr, m, false, false};
-}
-
 constexpr MethodRow kRows[] = {
-    Text(12, "BB", EncryptEnvelop),          Text(13, "B", DecryptEnvelop),
-    Text(19, "BBB", EncryptEnvelopEx),       Number(20, "BB", DecryptEnvelopEx),
-    Text(38, "BBB", CreateSignedEnvelop),    Text(39, "B", VerifySignedEnvelop),
-    Text(40, "BBBB", CreateSignedEnvelopEx), Number(41, "BB", VerifySignedEnvelopEx),
-    Text(54, "BB", Sm2EncryptEnvelop),       Text(55, "BBB", Sm2EncryptEnvelopEx),
-    Text(58, "B", Sm2DecryptEnvelop),        Number(59, "BB", Sm2DecryptEnvelopEx),
-    Text(82, "B", GmSm2DecryptEnvelop),      Text(83, "BB", GmSm2EncryptEnvelop),
-    Text(119, "BB", GmSm2EncryptEnvelop),    Text(60, "BB", Sm2EncryptText),
-    Text(61, "B", Sm2DecryptText),           Number(52, "", Sm2EncryptInit),
-    Number(53, "", Sm2EncryptFinal),         Number(56, "", Sm2DecryptInit),
-    Number(57, "", Sm2DecryptFinal),         Text(47, "BB", RsaEncryptText),
-    Text(48, "B", RsaDecryptText),
+    TextRow(12, "BB", EncryptEnvelop),          TextRow(13, "B", DecryptEnvelop),
+    TextRow(19, "BBB", EncryptEnvelopEx),       NumberRow(20, "BB", DecryptEnvelopEx),
+    TextRow(38, "BBB", CreateSignedEnvelop),    TextRow(39, "B", VerifySignedEnvelop),
+    TextRow(40, "BBBB", CreateSignedEnvelopEx), NumberRow(41, "BB", VerifySignedEnvelopEx),
+    TextRow(54, "BB", Sm2EncryptEnvelop),       TextRow(55, "BBB", Sm2EncryptEnvelopEx),
+    TextRow(58, "B", Sm2DecryptEnvelop),        NumberRow(59, "BB", Sm2DecryptEnvelopEx),
+    TextRow(82, "B", GmSm2DecryptEnvelop),      TextRow(83, "BB", GmSm2EncryptEnvelop),
+    TextRow(119, "BB", GmSm2EncryptEnvelop),    TextRow(60, "BB", Sm2EncryptText),
+    TextRow(61, "B", Sm2DecryptText),           NumberRow(52, "", Sm2EncryptInit),
+    NumberRow(53, "", Sm2EncryptFinal),         NumberRow(56, "", Sm2DecryptInit),
+    NumberRow(57, "", Sm2DecryptFinal),         TextRow(47, "BB", RsaEncryptText),
+    TextRow(48, "B", RsaDecryptText),
 };
 
 }  // namespace

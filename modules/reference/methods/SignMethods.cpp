@@ -161,20 +161,16 @@ int32_t Sm2SignFinal(MainControl& c, const MethodArgs&) {
     return kOk;
 }
 
-constexpr MethodRow Text(int32_t dispid, std::string_view args, TextMethod m) {
-    return {dispid, args, m, nullptr, true, false};
-}
-constexpr MethodRow Number(int32_t dispid, std::string_view args, NumberMethod m) {
-    return {dispid, args, nullptr, m, false, false};
-}
-
 constexpr MethodRow kRows[] = {
-    Text(10, "BB", Sign),          Text(25, "BBB", SignEx),       Text(128, "BIB", Signhash),
-    Text(64, "BB", SignSeal),      Text(8, "BB", AttachSign),     Text(23, "BBB", AttachSignEx),
-    Text(6, "BB", DetachSign),     Text(21, "BBB", DetachSignEx), Text(49, "BB", Sm2Sign),
-    Text(50, "BBB", Sm2SignEx),    Text(14, "B", Sm2SignEx2),     Text(27, "BB", Sm2SignEx3),
-    Number(42, "B", Sm2SignInit),  Number(43, "", Sm2SignFinal),  Text(76, "BB", Sm2AttachSign),
-    Text(74, "BB", Sm2DetachSign), Text(96, "BB", GmSm2Sign),     Text(100, "BB", GmSm2Signhash),
+    TextRow(10, "BB", Sign),          TextRow(25, "BBB", SignEx),
+    TextRow(128, "BIB", Signhash),    TextRow(64, "BB", SignSeal),
+    TextRow(8, "BB", AttachSign),     TextRow(23, "BBB", AttachSignEx),
+    TextRow(6, "BB", DetachSign),     TextRow(21, "BBB", DetachSignEx),
+    TextRow(49, "BB", Sm2Sign),       TextRow(50, "BBB", Sm2SignEx),
+    TextRow(14, "B", Sm2SignEx2),     TextRow(27, "BB", Sm2SignEx3),
+    NumberRow(42, "B", Sm2SignInit),  NumberRow(43, "", Sm2SignFinal),
+    TextRow(76, "BB", Sm2AttachSign), TextRow(74, "BB", Sm2DetachSign),
+    TextRow(96, "BB", GmSm2Sign),     TextRow(100, "BB", GmSm2Signhash),
 };
 
 }  // namespace

@@ -104,20 +104,13 @@ int32_t GmSm2VerifySign(MainControl& c, const MethodArgs& a) {
                          std::string(kGmSm2Id));
 }
 
-constexpr MethodRow Text(int32_t dispid, std::string_view args, TextMethod m) {
-    return {dispid, args, m, nullptr, true, false};
-}
-constexpr MethodRow Number(int32_t dispid, std::string_view args, NumberMethod m) {
-    return {dispid, args, nullptr, m, false, false};
-}
-
 constexpr MethodRow kRows[] = {
-    Number(11, "BBB", VerifySign),         Number(26, "BBBB", VerifySignEx),
-    Number(9, "B", VerifyAttachedSign),    Number(24, "B", VerifyAttachedSignEx),
-    Number(7, "BB", VerifyDetachedSign),   Number(22, "BBB", VerifyDetachedSignEx),
-    Text(35, "", GetAttachedSignSource),   Number(15, "BBB", Sm2Verify),
-    Number(28, "BBBB", Sm2VerifySignEx),   Number(77, "B", Sm2VerifyAttachSign),
-    Number(75, "BB", Sm2VerifyDetachSign), Number(94, "BBB", GmSm2VerifySign),
+    NumberRow(11, "BBB", VerifySign),         NumberRow(26, "BBBB", VerifySignEx),
+    NumberRow(9, "B", VerifyAttachedSign),    NumberRow(24, "B", VerifyAttachedSignEx),
+    NumberRow(7, "BB", VerifyDetachedSign),   NumberRow(22, "BBB", VerifyDetachedSignEx),
+    TextRow(35, "", GetAttachedSignSource),   NumberRow(15, "BBB", Sm2Verify),
+    NumberRow(28, "BBBB", Sm2VerifySignEx),   NumberRow(77, "B", Sm2VerifyAttachSign),
+    NumberRow(75, "BB", Sm2VerifyDetachSign), NumberRow(94, "BBB", GmSm2VerifySign),
 };
 
 }  // namespace

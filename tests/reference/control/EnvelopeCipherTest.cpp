@@ -4,30 +4,20 @@
 
 #include "control/ControlHarness.h"
 #include "control/EnvelopeCli.h"
+#include "control/SoftStoreFixture.h"
 
 namespace {
 
-constexpr const char* kPassword = "store pass %1";
-
-class EnvelopeCipherTest : public ::testing::Test {
+class EnvelopeCipherTest : public SoftStoreFixture {
   protected:
     void SetUp() override {
-        scope = std::make_unique<ControlScope>(false);
-        scope->AddToStore(pki().rsa, kPassword);
-        scope->AddToStore(pki().ec, kPassword);
-        scope->AddToStore(pki().sm2, kPassword);
-        scope->TrustTestCas();
-        scope->pinentry().Set(FakePinentry::Action::kPin, kPassword);
+        SoftStoreFixture::SetUp();
         cli = std::make_unique<EnvelopeCli>(scope->home());
     }
-    static const TestPki& pki() { return TestPki::Shared(); }
-    int Prompts() { return scope->pinentry().PinPrompts(); }
     int32_t Choose(const TestIdentity& who) {
         return scope->Number(5, {who.serial, std::string(), std::string(), std::string(),
                                  std::string(), std::string()});
     }
-
-    std::unique_ptr<ControlScope> scope;
     std::unique_ptr<EnvelopeCli> cli;
 };
 

@@ -5,32 +5,22 @@
 
 #include "control/ControlHarness.h"
 #include "control/EnvelopeCli.h"
+#include "control/SoftStoreFixture.h"
 
 namespace {
 
-constexpr const char* kPassword = "store pass %1";
-
-class EnvelopeSoftTest : public ::testing::Test {
+class EnvelopeSoftTest : public SoftStoreFixture {
   protected:
     void SetUp() override {
-        scope = std::make_unique<ControlScope>(false);
-        scope->AddToStore(pki().rsa, kPassword);
-        scope->AddToStore(pki().ec, kPassword);
-        scope->AddToStore(pki().sm2, kPassword);
-        scope->TrustTestCas();
-        scope->pinentry().Set(FakePinentry::Action::kPin, kPassword);
+        SoftStoreFixture::SetUp();
         cli = std::make_unique<EnvelopeCli>(scope->home());
     }
-    static const TestPki& pki() { return TestPki::Shared(); }
-    int Prompts() { return scope->pinentry().PinPrompts(); }
     std::string Pem(const TestIdentity& who) { return ReadFileText(who.cert); }
     int32_t SetCipher(const std::string& cipher) {
         return scope->Number(4, {std::string(), cipher});
     }
     // The content buffer (GetAttachedSignSource).
     std::string Buffer() { return scope->Text(35); }
-
-    std::unique_ptr<ControlScope> scope;
     std::unique_ptr<EnvelopeCli> cli;
 };
 

@@ -4,26 +4,16 @@
 
 #include "control/ControlHarness.h"
 #include "control/Oracle.h"
+#include "control/SoftStoreFixture.h"
 
 namespace {
 
-constexpr const char* kPassword = "store pass %1";
-
-class SoftSigningTest : public ::testing::Test {
+class SoftSigningTest : public SoftStoreFixture {
   protected:
     void SetUp() override {
-        scope = std::make_unique<ControlScope>(false);
-        scope->AddToStore(pki().rsa, kPassword);
-        scope->AddToStore(pki().ec, kPassword);
-        scope->AddToStore(pki().sm2, kPassword);
-        scope->TrustTestCas();
-        scope->pinentry().Set(FakePinentry::Action::kPin, kPassword);
+        SoftStoreFixture::SetUp();
         oracle = std::make_unique<Oracle>(scope->home());
     }
-    static const TestPki& pki() { return TestPki::Shared(); }
-    int Prompts() { return scope->pinentry().PinPrompts(); }
-
-    std::unique_ptr<ControlScope> scope;
     std::unique_ptr<Oracle> oracle;
 };
 
