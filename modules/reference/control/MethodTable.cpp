@@ -11,7 +11,7 @@ const MethodRow* FindMethod(int32_t dispid) {
         std::vector<const MethodRow*> rows;
         for (const MethodFamily family :
              {SigningMethods(), VerificationMethods(), CertificateMethods(), DeviceMethods(),
-              EnvelopeMethods(), CipherMethods(), LaterMethods()}) {
+              EnvelopeMethods(), CipherMethods(), SealMethods(), ListMethods()}) {
             for (size_t i = 0; i < family.count; ++i) {
                 rows.push_back(&family.rows[i]);
             }

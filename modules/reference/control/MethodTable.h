@@ -50,6 +50,7 @@ MethodFamily CertificateMethods();
 MethodFamily DeviceMethods();
 MethodFamily EnvelopeMethods();
 MethodFamily CipherMethods();
-MethodFamily LaterMethods();  // methods that answer "not supported" for now
+MethodFamily SealMethods();
+MethodFamily ListMethods();
 
 }  // namespace ref

@@ -44,7 +44,10 @@ bool P11Session::HasPrivateKey(ByteView id) {
 }
 
 EvpPkeyPtr P11Session::PrivateKey(ByteView id, X509* cert) {
-    EVP_PKEY* publicKey = cert == nullptr ? nullptr : X509_get0_pubkey(cert);
+    return PrivateKeyFor(id, cert == nullptr ? nullptr : X509_get0_pubkey(cert));
+}
+
+EvpPkeyPtr P11Session::PrivateKeyFor(ByteView id, EVP_PKEY* publicKey) {
     if (publicKey == nullptr) {
         Fail(kBadParam, "no certificate with a readable public key for the token key");
     }
@@ -83,6 +86,37 @@ void P11Session::ThrowIfFailed(const char* operation) {
     std::string prefix =
         operation != nullptr && *operation != '\0' ? std::string(operation) + ": " : std::string();
     throw Failure(failure->code(), prefix + failure->what());
+}
+
+std::vector<CK_OBJECT_HANDLE> P11Session::FindObjects(std::vector<CK_ATTRIBUTE> match,
+                                                  size_t limit) {
+    return core_->Find(match, limit);
+}
+
+std::optional<Bytes> P11Session::Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    return core_->KeyAttribute(object, type);
+}
+
+CK_OBJECT_HANDLE P11Session::CreateObject(std::vector<CK_ATTRIBUTE> attributes) {
+    return core_->Create(attributes);
+}
+
+void P11Session::SetAttributes(CK_OBJECT_HANDLE object, std::vector<CK_ATTRIBUTE> attributes) {
+    core_->SetAttributes(object, attributes);
+}
+
+void P11Session::DestroyObject(CK_OBJECT_HANDLE object) {
+    core_->Destroy(object);
+}
+
+std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> P11Session::GenerateKeyPair(
+    CK_MECHANISM mechanism, std::vector<CK_ATTRIBUTE> publicTemplate,
+    std::vector<CK_ATTRIBUTE> privateTemplate) {
+    return core_->GenerateKeyPair(mechanism, publicTemplate, privateTemplate);
+}
+
+std::vector<CK_MECHANISM_TYPE> P11Session::Mechanisms() {
+    return core_->Mechanisms();
 }
 
 }  // namespace ref

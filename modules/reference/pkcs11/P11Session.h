@@ -50,6 +50,16 @@ class SessionCore {
     // of secretSize bytes.
     Bytes Derive(CK_OBJECT_HANDLE key, bool alwaysAuth, ByteView peerPoint, size_t secretSize);
 
+    // Object work (TokenSession's).
+    std::vector<CK_OBJECT_HANDLE> Find(std::vector<CK_ATTRIBUTE>& match, size_t limit);
+    CK_OBJECT_HANDLE Create(std::vector<CK_ATTRIBUTE>& attributes);
+    void SetAttributes(CK_OBJECT_HANDLE object, std::vector<CK_ATTRIBUTE>& attributes);
+    void Destroy(CK_OBJECT_HANDLE object);
+    std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> GenerateKeyPair(
+        CK_MECHANISM& mechanism, std::vector<CK_ATTRIBUTE>& publicTemplate,
+        std::vector<CK_ATTRIBUTE>& privateTemplate);
+    std::vector<CK_MECHANISM_TYPE> Mechanisms();
+
   private:
     // Callers hold mutex_.
     void RequireOpen(const char* function) const;
@@ -83,6 +93,18 @@ class P11Session final : public TokenSession {
     EvpPkeyPtr PrivateKey(ByteView id, X509* cert) override;
     bool HasPrivateKey(ByteView id) override;
     void ThrowIfFailed(const char* operation) override;
+    EvpPkeyPtr PrivateKeyFor(ByteView id, EVP_PKEY* publicKey) override;
+
+    std::vector<CK_OBJECT_HANDLE> FindObjects(std::vector<CK_ATTRIBUTE> match,
+                                              size_t limit) override;
+    std::optional<Bytes> Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) override;
+    CK_OBJECT_HANDLE CreateObject(std::vector<CK_ATTRIBUTE> attributes) override;
+    void SetAttributes(CK_OBJECT_HANDLE object, std::vector<CK_ATTRIBUTE> attributes) override;
+    void DestroyObject(CK_OBJECT_HANDLE object) override;
+    std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> GenerateKeyPair(
+        CK_MECHANISM mechanism, std::vector<CK_ATTRIBUTE> publicTemplate,
+        std::vector<CK_ATTRIBUTE> privateTemplate) override;
+    std::vector<CK_MECHANISM_TYPE> Mechanisms() override;
 
   private:
     std::shared_ptr<SessionCore> core_;

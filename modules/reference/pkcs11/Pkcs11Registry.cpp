@@ -106,7 +106,7 @@ std::vector<TokenCertificate> Pkcs11Registry::Certificates() {
     return certificates;
 }
 
-std::unique_ptr<TokenSession> Pkcs11Registry::Open(const TokenInfo& token) {
+std::unique_ptr<TokenSession> Pkcs11Registry::Open(const TokenInfo& token, Access access) {
     std::unique_ptr<TokenSession> session;
     ForEachToken(impl_->Snapshot(), [&](const P11Module& module, CK_SLOT_ID slot,
                                         const CK_TOKEN_INFO&, const TokenInfo& found) {
@@ -115,7 +115,11 @@ std::unique_ptr<TokenSession> Pkcs11Registry::Open(const TokenInfo& token) {
             return;
         }
         CK_SESSION_HANDLE handle = CK_INVALID_HANDLE;
-        CK_RV rv = module.fn->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &handle);
+        CK_FLAGS flags = CKF_SERIAL_SESSION;
+        if (access == Access::kReadWrite) {
+            flags |= CKF_RW_SESSION;
+        }
+        CK_RV rv = module.fn->C_OpenSession(slot, flags, nullptr, nullptr, &handle);
         if (rv != CKR_OK) {
             throw CkrFailure("C_OpenSession", rv, token);
         }

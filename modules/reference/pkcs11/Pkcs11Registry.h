@@ -54,9 +54,11 @@ class Pkcs11Registry {
     // The certificates on every present token, without login.
     std::vector<TokenCertificate> Certificates();
 
+    enum class Access { kReadOnly, kReadWrite };
+
     // A session on the token with this module, serial and label; throws
     // Failure(kNoToken) when it is not present.
-    std::unique_ptr<TokenSession> Open(const TokenInfo& token);
+    std::unique_ptr<TokenSession> Open(const TokenInfo& token, Access access = Access::kReadOnly);
 
     // The versions for GetKRVVersion, e.g. "p11-kit 0.24.1".
     static std::string LibraryVersion();

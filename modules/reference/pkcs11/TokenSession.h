@@ -2,8 +2,13 @@
 // One read-only session on one token for the length of one operation (or
 // of a batch window): log in, use a private key, log out and close.
 
+#include <p11-kit/pkcs11.h>
+
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/Bytes.h"
 #include "core/Ossl.h"
@@ -42,6 +47,29 @@ class TokenSession {
     // "<operation>: ", and clears it. It returns when no callback of this
     // session failed, so the caller reports OpenSSL's own error instead.
     virtual void ThrowIfFailed(const char* operation) = 0;
+
+    // As PrivateKey, with the public half given directly: for a key pair
+    // that has no certificate yet (a certificate request).
+    virtual EvpPkeyPtr PrivateKeyFor(ByteView id, EVP_PKEY* publicKey) = 0;
+
+    // Object work for enrolment, seals and licence data. Changes need a
+    // session opened with Access::kReadWrite and, for private objects, a
+    // login. Every call throws Failure as the others do (kNoToken for a
+    // pulled token, kPkcs11 naming the CKR, e.g. CKR_DEVICE_MEMORY for a
+    // full token).
+    virtual std::vector<CK_OBJECT_HANDLE> FindObjects(std::vector<CK_ATTRIBUTE> match,
+                                                      size_t limit) = 0;
+    // nullopt when the object lacks it or it is sensitive.
+    virtual std::optional<Bytes> Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) = 0;
+    virtual CK_OBJECT_HANDLE CreateObject(std::vector<CK_ATTRIBUTE> attributes) = 0;
+    virtual void SetAttributes(CK_OBJECT_HANDLE object, std::vector<CK_ATTRIBUTE> attributes) = 0;
+    virtual void DestroyObject(CK_OBJECT_HANDLE object) = 0;
+    // {public key, private key}
+    virtual std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> GenerateKeyPair(
+        CK_MECHANISM mechanism, std::vector<CK_ATTRIBUTE> publicTemplate,
+        std::vector<CK_ATTRIBUTE> privateTemplate) = 0;
+    // The mechanisms the token offers.
+    virtual std::vector<CK_MECHANISM_TYPE> Mechanisms() = 0;
 };
 
 // The name of a CKR_ value ("CKR_PIN_INCORRECT"), or its hex value.

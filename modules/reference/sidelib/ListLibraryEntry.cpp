@@ -1,0 +1,2 @@
+// The list library's exports (GetCertAndSeallist, GetCertAndSeallistXEPA).
+#include "zqtca/cert_seal_list.h"
