@@ -97,26 +97,37 @@ bool HttpServletRequest::send_continue() {
 
 bool HttpServletRequest::readBody(std::string& body, size_t limit) {
     body.clear();
-    if (reader_ == nullptr || reader_->parser().failed()) {
+    if (reader_ == nullptr) {
+        bodyStatus_ = body_status::broken;
+        return false;
+    }
+    if (reader_->parser().failed()) {
+        bodyStatus_ = body_status::malformed;
         return false;
     }
     const long long length = getContentLength();
     if (length > 0 && static_cast<unsigned long long>(length) > limit) {
+        bodyStatus_ = body_status::too_long;
         return false;
     }
     if (!send_continue()) {
+        bodyStatus_ = body_status::broken;
         return false;
     }
     char buf[4096];
     for (;;) {
         const ssize_t n = reader_->read_body(buf, sizeof buf);
         if (n < 0) {
+            bodyStatus_ = reader_->body_malformed() ? body_status::malformed : body_status::broken;
+            body.clear();
             return false;
         }
         if (n == 0) {
+            bodyStatus_ = body_status::ok;
             return true;
         }
         if (body.size() + static_cast<size_t>(n) > limit) {
+            bodyStatus_ = body_status::too_long;
             body.clear();
             return false;
         }

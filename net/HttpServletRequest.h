@@ -40,6 +40,16 @@ class HttpServletRequest {
     long long getContentLength() const;
     bool isChunked() const;
 
+    // How reading the body went.
+    enum class body_status {
+        unread,
+        ok,
+        too_long,   // longer than the limit: reading stopped there
+        broken,     // the peer closed, failed or was too slow: the body is incomplete
+        malformed,  // its framing (chunks, length) is wrong
+    };
+    body_status bodyStatus() const { return bodyStatus_; }
+
     // The whole body, when it is at most `limit` bytes: true with the body
     // (empty when there is none); false when it is longer (reading stops
     // past the limit) or cannot be read.
@@ -66,6 +76,7 @@ class HttpServletRequest {
     const HttpServletResponse* response_ = nullptr;
     bool continueSent_ = false;
     bool jsonTried_ = false;
+    body_status bodyStatus_ = body_status::unread;
     std::unique_ptr<json> json_;
 };
 

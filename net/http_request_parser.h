@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "net/chunk_framing.h"
+
 namespace net {
 
 class http_request_parser {
@@ -34,6 +36,8 @@ class http_request_parser {
     bool head_too_large() const { return headTooLarge_; }
     // The method token was not one the parser knows.
     bool invalid_method() const { return failed_ && errno_ == HPE_INVALID_METHOD; }
+    // The body's length cannot be known: a transfer coding other than chunked.
+    bool unsupported_coding() const { return unsupportedCoding_; }
     const char* error_name() const;
     // The message ended and the rest of the bytes are another protocol.
     bool upgrade() const { return parser_.upgrade != 0; }
@@ -62,6 +66,12 @@ class http_request_parser {
     static http_request_parser& self(http_parser* p);
 
     size_t run(const char* data, size_t len);
+    // What the lenient parser lets through: a version other than 1.0 or
+    // 1.1, a header name that is not a token (a space before the colon),
+    // a transfer coding we cannot frame. False rejects the head.
+    bool head_is_strict();
+    // Checks the chunked framing of body bytes the parser has just used.
+    void check_chunks(const char* data, size_t used);
 
     http_parser parser_{};
     http_parser_settings settings_{};
@@ -73,6 +83,9 @@ class http_request_parser {
     bool headTooLarge_ = false;
     bool resumed_ = false;
     bool endFailed_ = false;
+    bool unsupportedCoding_ = false;
+    bool strictFailed_ = false;
+    chunk_framing chunks_;
     http_errno errno_ = HPE_OK;
     bool inValue_ = false;
     bool keepAlive_ = false;

@@ -37,6 +37,9 @@ class http_request_reader {
     bool drain(size_t budget);
 
     bool body_broken() const { return bodyBroken_; }
+    // The body broke because its framing was wrong, not because the peer
+    // went away or was too slow.
+    bool body_malformed() const { return bodyBroken_ && parser_.failed(); }
     const http_request_parser& parser() const { return parser_; }
 
   private:

@@ -16,7 +16,10 @@ bool allowed(bool fin, unsigned char opcode, uint64_t payload_len) {
     if (payload_len >> 63 != 0) {
         return false;
     }
-    if (is_control_opcode(opcode) && (!fin || payload_len > kMaxControlPayload)) {
+    if (is_control_opcode(opcode) && !fin) {
+        return false;
+    }
+    if (opcode == kCloseOpcode && payload_len > kMaxControlPayload) {
         return false;
     }
     return true;

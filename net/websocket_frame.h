@@ -16,8 +16,11 @@ struct websocket_frame_head {
 
 // 2 bytes, 8 more for a 64-bit length, 4 more for a masking key.
 constexpr size_t kMaxFrameHeadSize = 14;
-// Longest payload of a close, ping or pong frame.
+// Longest payload of a close frame. Pings and pongs may be of any length:
+// their payload is read in pieces and answered piece by piece, and peers
+// rely on that.
 constexpr uint64_t kMaxControlPayload = 125;
+constexpr unsigned char kCloseOpcode = 0x08;
 
 constexpr bool is_control_opcode(unsigned char opcode) {
     return (opcode & 0x08) != 0;
@@ -28,8 +31,8 @@ size_t frame_head_size(const unsigned char first_two[2]);
 
 // Reads a whole head of frame_head_size() bytes. False when the head cannot
 // belong to a valid frame: reserved bits set (no extension is ever agreed),
-// a 64-bit length with its top bit set, or a control frame that is
-// fragmented or longer than kMaxControlPayload.
+// a 64-bit length with its top bit set, a control frame that is
+// fragmented, or a close frame longer than kMaxControlPayload.
 bool parse_frame_head(const unsigned char* data, size_t size, websocket_frame_head& head);
 
 // Writes the head of an unmasked frame into out (kMaxFrameHeadSize bytes of

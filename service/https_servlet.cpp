@@ -53,7 +53,24 @@ bool https_servlet::doPost(net::HttpServletRequest& req, net::HttpServletRespons
         .setHeader("Access-Control-Allow-Methods", "*")
         .setHeader("Access-Control-Allow-Headers", "*");
 
-    std::string answer = RunRequestText(ServeltDataOf(req));
+    std::string requestText = ServeltDataOf(req);
+    using body_status = net::HttpServletRequest::body_status;
+    switch (req.bodyStatus()) {
+        case body_status::broken:
+        case body_status::malformed:
+            // Half a request, or one whose end cannot be told: nothing runs,
+            // and the stream is out of step, so the connection ends unanswered.
+            return doError(req, res);
+        case body_status::too_long:
+            // The rest of the body is still on its way: answer, then close.
+            keepAlive = false;
+            res.setKeepAlive(false);
+            break;
+        case body_status::unread:
+        case body_status::ok:
+            break;
+    }
+    std::string answer = RunRequestText(requestText);
     res.write(answer);
     bool ended = res.write(nullptr, 0);
     return ended && keepAlive;

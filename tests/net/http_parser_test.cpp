@@ -109,6 +109,64 @@ INSTANTIATE_TEST_SUITE_P(
                                    "zz\r\n",
                                    false}));
 
+// What the packaged parser, built lenient, would let through. Fed in
+// several piece sizes, since the chunk check follows the bytes across feeds.
+struct strict_case {
+    const char* name;
+    std::string bytes;
+    bool headFailed;  // refused in the head rather than in the body
+};
+
+class HttpParserStrict : public ::testing::TestWithParam<std::tuple<strict_case, size_t>> {};
+
+TEST_P(HttpParserStrict, RefusesWhatALenientParserTakes) {
+    const auto& [c, piece] = GetParam();
+    net::http_request_parser parser(kLimit);
+    feed_in_pieces(parser, c.bytes, piece);
+    EXPECT_TRUE(parser.failed()) << c.name;
+    EXPECT_FALSE(parser.message_complete()) << c.name;
+    EXPECT_EQ(parser.head_failed(), c.headFailed) << c.name << ": " << parser.error_name();
+}
+
+const std::string kChunkedHead = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, HttpParserStrict,
+    ::testing::Combine(
+        ::testing::Values(
+            strict_case{"Http09", "GET /\r\n\r\n", true},
+            strict_case{"Http20", "GET / HTTP/2.0\r\n\r\n", true},
+            strict_case{"Http12", "GET / HTTP/1.2\r\n\r\n", true},
+            strict_case{"SpaceBeforeColon", "GET / HTTP/1.1\r\nHost : x\r\n\r\n", true},
+            strict_case{"SpaceInName", "GET / HTTP/1.1\r\nX Y: x\r\n\r\n", true},
+            strict_case{"Gzip", "POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\nabc", true},
+            strict_case{"GzipChunked",
+                        "POST / HTTP/1.1\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n",
+                        true},
+            strict_case{"ChunkWithoutCrlf", kChunkedHead + "5\r\nhelloXX0\r\n\r\n", false},
+            strict_case{"ChunkWithLfOnly", kChunkedHead + "5\r\nhello\n0\r\n\r\n", false},
+            strict_case{"ChunkWithCrOnly", kChunkedHead + "5\r\nhello\r0\r\n\r\n", false},
+            strict_case{"SecondChunkWithoutCrlf", kChunkedHead + "1\r\na\r\n2\r\nbcXY0\r\n\r\n",
+                        false},
+            strict_case{"OverflowingChunkSize", kChunkedHead + "fffffffffffffffffff\r\n", false},
+            strict_case{"NegativeChunkSize", kChunkedHead + "-5\r\nhello\r\n0\r\n\r\n", false}),
+        ::testing::Values(1, 3, 4096)),
+    [](const testing::TestParamInfo<std::tuple<strict_case, size_t>>& param_info) {
+        return std::string(std::get<0>(param_info.param).name) + "_" +
+               std::to_string(std::get<1>(param_info.param));
+    });
+
+TEST(HttpParser, ChunkExtensionsTrailersAndUpperCaseSizesStillPass) {
+    for (const size_t piece : {1u, 2u, 4096u}) {
+        net::http_request_parser parser(kLimit);
+        feed_in_pieces(parser, kChunkedHead + "A;name=v\r\n0123456789\r\n0\r\nX-T: 1\r\n\r\n",
+                       piece);
+        ASSERT_FALSE(parser.failed()) << piece << parser.error_name();
+        EXPECT_TRUE(parser.message_complete());
+        EXPECT_EQ(parser.body(), "0123456789");
+    }
+}
+
 TEST(HttpParser, AHeadOfExactlyTheLimitPassesAndOneByteMoreFails) {
     const std::string start = "GET / HTTP/1.1\r\nX: ";
     const std::string end = "\r\n\r\n";

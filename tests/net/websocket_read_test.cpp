@@ -213,9 +213,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(websocket_read, FailsOnAHeadNoFrameHas) {
     raw_frame huge = frame_of(2, "", false);
     huge.extra_length_bits = 1ull << 63;
-    raw_frame long_ping = frame_of(websocket::FRAME_PING, std::string(126, 'p'));
+    raw_frame long_close = frame_of(websocket::FRAME_CLOSE, std::string(126, 'p'));
     raw_frame split_close = frame_of(websocket::FRAME_CLOSE, "", true, false);
-    for (const raw_frame& f : {huge, long_ping, split_close}) {
+    for (const raw_frame& f : {huge, long_close, split_close}) {
         stream_pair pair;
         pair.send_from_peer(encode_raw_frame(f));
         websocket ws(pair.stream());
