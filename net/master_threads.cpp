@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "net/connection_threads.h"
@@ -190,6 +191,21 @@ void master_threads::back_off() {
 }
 
 void master_threads::serve(socket_stream& stream) {
+    // One fault boundary per connection: whatever a handler throws, an
+    // allocation failure included, ends this connection and nothing else.
+    try {
+        serve_requests(stream);
+    } catch (const std::exception& error) {
+        log::error4(__FILE__, __LINE__, __func__, "connection from %s ended by an error: %s",
+                    stream.get_peer(false), error.what());
+    } catch (...) {
+        log::error4(__FILE__, __LINE__, __func__, "connection from %s ended by an error",
+                    stream.get_peer(false));
+    }
+    thread_on_close(&stream);
+}
+
+void master_threads::serve_requests(socket_stream& stream) {
     bool keep = thread_on_accept(&stream);
     while (keep && !stopping_) {
         switch (stream.wait_readable()) {
@@ -209,7 +225,6 @@ void master_threads::serve(socket_stream& stream) {
                 break;
         }
     }
-    thread_on_close(&stream);
 }
 
 }  // namespace net

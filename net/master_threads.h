@@ -63,6 +63,7 @@ class master_threads : public master_base {
 
   private:
     void serve(socket_stream& stream);
+    void serve_requests(socket_stream& stream);
     void accept_loop(const std::vector<int>& listeners);
     void accept_ready(int listener, class connection_threads& threads);
     void back_off();

@@ -59,26 +59,47 @@ bool is_small_regular_file(const char* path) {
            st.st_size <= kMaxPemFileSize;
 }
 
-bool is_aes_gcm(int suite) {
-    const mbedtls_ssl_ciphersuite_t* info = mbedtls_ssl_ciphersuite_from_id(suite);
-    return info != nullptr && (info->cipher == MBEDTLS_CIPHER_AES_128_GCM ||
-                               info->cipher == MBEDTLS_CIPHER_AES_192_GCM ||
-                               info->cipher == MBEDTLS_CIPHER_AES_256_GCM);
+bool is_aes_gcm(const mbedtls_ssl_ciphersuite_t& info) {
+    return info.cipher == MBEDTLS_CIPHER_AES_128_GCM || info.cipher == MBEDTLS_CIPHER_AES_192_GCM ||
+           info.cipher == MBEDTLS_CIPHER_AES_256_GCM;
 }
 
-// mbed TLS's own list, in its order, except that with AES and carry-less
-// multiply instructions the AES-GCM suites come first: then they cost a
-// fraction of ChaCha20-Poly1305, which mbed TLS ranks first for machines
-// without them. Nothing is added or removed.
-std::vector<int> preferred_suites() {
-    std::vector<int> gcm;
+// Forward secrecy and an AEAD cipher: ECDHE with AES-GCM or
+// ChaCha20-Poly1305. CBC suites (and their SHA-1 MACs), static RSA key
+// exchange, CCM-8 and pre-shared keys are never offered.
+bool is_offered(const mbedtls_ssl_ciphersuite_t& info) {
+    const bool ecdhe = info.key_exchange == MBEDTLS_KEY_EXCHANGE_ECDHE_ECDSA ||
+                       info.key_exchange == MBEDTLS_KEY_EXCHANGE_ECDHE_RSA;
+    return ecdhe && (is_aes_gcm(info) || info.cipher == MBEDTLS_CIPHER_CHACHA20_POLY1305);
+}
+
+bool has_aes_instructions() {
+#if defined(MBEDTLS_AESNI_C)
+    return mbedtls_aesni_has_support(MBEDTLS_AESNI_AES) &&
+           mbedtls_aesni_has_support(MBEDTLS_AESNI_CLMUL);
+#else
+    return false;
+#endif
+}
+
+// mbed TLS's own list, in its order, filtered by is_offered; with AES and
+// carry-less multiply instructions the AES-GCM suites come first, since
+// then they cost a fraction of ChaCha20-Poly1305, which mbed TLS ranks
+// first for machines without them.
+std::vector<int> offered_suites() {
+    const bool gcmFirst = has_aes_instructions();
+    std::vector<int> first;
     std::vector<int> rest;
     for (const int* suite = mbedtls_ssl_list_ciphersuites(); *suite != 0; ++suite) {
-        (is_aes_gcm(*suite) ? gcm : rest).push_back(*suite);
+        const mbedtls_ssl_ciphersuite_t* info = mbedtls_ssl_ciphersuite_from_id(*suite);
+        if (info == nullptr || !is_offered(*info)) {
+            continue;
+        }
+        (gcmFirst && is_aes_gcm(*info) ? first : rest).push_back(*suite);
     }
-    gcm.insert(gcm.end(), rest.begin(), rest.end());
-    gcm.push_back(0);
-    return gcm;
+    first.insert(first.end(), rest.begin(), rest.end());
+    first.push_back(0);
+    return first;
 }
 
 bool has_cert(const mbedtls_x509_crt& chain) {
@@ -177,13 +198,8 @@ mbedtls_conf::mbedtls_conf(bool server_side, mbedtls_verify_t verify_mode)
     mbedtls_ssl_conf_rng(&s.conf, mbedtls_ctr_drbg_random, &s.drbg);
     mbedtls_ssl_conf_authmode(&s.conf, to_authmode(verify_mode));
     mbedtls_ssl_conf_min_version(&s.conf, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_3);
-#if defined(MBEDTLS_AESNI_C)
-    if (mbedtls_aesni_has_support(MBEDTLS_AESNI_AES) &&
-        mbedtls_aesni_has_support(MBEDTLS_AESNI_CLMUL)) {
-        s.suites = preferred_suites();
-        mbedtls_ssl_conf_ciphersuites(&s.conf, s.suites.data());
-    }
-#endif
+    s.suites = offered_suites();
+    mbedtls_ssl_conf_ciphersuites(&s.conf, s.suites.data());
     s.usable = true;
 }
 

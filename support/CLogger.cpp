@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "support/LogFolder.h"
 #include "support/PrivateLogFile.h"
@@ -68,7 +70,18 @@ void CLogger::OpenDayFile() {
     if (m_pFile) {
         std::fclose(m_pFile);
     }
-    m_pFile = zqt::OpenPrivateLogFile(m_szDir, m_szFileName);
+    m_pFile = OpenFile();
+}
+
+std::FILE* CLogger::OpenFile() {
+    std::string refusal;
+    std::FILE* file = zqt::OpenPrivateLogFile(m_szDir, m_szFileName, &refusal);
+    if (!file && !refusal.empty() && !m_refusalTold) {
+        m_refusalTold = true;
+        std::fprintf(stderr, "daily log: the folder %s is refused (%s); nothing is logged\n",
+                     m_szDir, refusal.c_str());
+    }
+    return file;
 }
 
 void CLogger::LogInfo(const char* format, ...) {
@@ -96,7 +109,7 @@ void CLogger::WriteLine(const char* line) {
     }
     std::lock_guard<std::mutex> lock(m_cs);
     if (!m_pFile) {
-        m_pFile = zqt::OpenPrivateLogFile(m_szDir, m_szFileName);
+        m_pFile = OpenFile();
         if (!m_pFile) {
             return;
         }

@@ -28,6 +28,8 @@ class CLogger {
 
   private:
     void OpenDayFile();
+    // Opens the day's file; a refused folder is told on standard error once.
+    std::FILE* OpenFile();
     void WriteLine(const char* line);
 
     std::FILE* m_pFile = nullptr;
@@ -36,4 +38,5 @@ class CLogger {
     char m_szFileName[4096] = {};
     std::mutex m_cs;
     NowFunction m_now = nullptr;
+    bool m_refusalTold = false;
 };

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -30,10 +32,19 @@ class Descriptor {
     int m_fd;
 };
 
-bool IsPrivateDirectory(int fd) {
+// Why the folder is not private enough, or "" when it is.
+std::string DirectoryRefusal(int fd) {
     struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return "not a folder";
+    }
+    if (st.st_uid != geteuid()) {
+        return "owned by another user";
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return "writable by group or others";
+    }
+    return {};
 }
 
 bool IsRegularFile(int fd) {
@@ -41,11 +52,17 @@ bool IsRegularFile(int fd) {
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+void Refuse(std::string* refusal, std::string reason) {
+    if (refusal) {
+        *refusal = std::move(reason);
+    }
+}
+
 }  // namespace
 
 namespace zqt {
 
-std::FILE* OpenPrivateLogFile(const char* folder, const char* fileName) {
+std::FILE* OpenPrivateLogFile(const char* folder, const char* fileName, std::string* refusal) {
     if (!folder || !fileName || folder[0] == '\0' || fileName[0] == '\0') {
         return nullptr;
     }
@@ -58,13 +75,30 @@ std::FILE* OpenPrivateLogFile(const char* folder, const char* fileName) {
     // The folder is checked through the descriptor the file is then opened
     // in, so it cannot be swapped between the check and the open.
     Descriptor dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.get() < 0 || !IsPrivateDirectory(dir.get())) {
+    if (dir.get() < 0) {
+        struct stat st {};
+        if (errno == ELOOP || (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
+            Refuse(refusal, "a symbolic link");
+        } else if (errno == ENOTDIR) {
+            Refuse(refusal, "not a folder");
+        } else if (errno != ENOENT) {
+            Refuse(refusal, std::strerror(errno));
+        }
         return nullptr;
     }
-    Descriptor file(openat(dir.get(), fileName,
-                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                           0600));
+    if (std::string reason = DirectoryRefusal(dir.get()); !reason.empty()) {
+        Refuse(refusal, std::move(reason));
+        return nullptr;
+    }
+    // O_NONBLOCK: a FIFO planted under the day's name must not hang the
+    // writer (with no reader the open fails at once); a regular file
+    // ignores the flag.
+    Descriptor file(openat(
+        dir.get(), fileName,
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600));
     if (file.get() < 0 || !IsRegularFile(file.get())) {
+        Refuse(refusal,
+               std::string("its file ") + fileName + " is not a regular file we may write");
         return nullptr;
     }
     std::FILE* stream = fdopen(file.get(), "a");

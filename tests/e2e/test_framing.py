@@ -3,8 +3,12 @@ both ports. A request that cannot be framed must never run and never be
 answered 200; a body that stops short is never answered at all."""
 
 import json
+import os
+import shutil
 import socket
 import ssl
+import subprocess
+import tempfile
 import time
 import unittest
 
@@ -192,6 +196,56 @@ class LongControlFrameTest(ServiceTestCase):
             self.assertEqual(read_until_closed(ws.sock), b"")
         finally:
             ws.close()
+
+
+TESTSSL = shutil.which("testssl") or shutil.which("testssl.sh")
+
+
+@unittest.skipIf(TESTSSL is None, "testssl.sh is not installed (Debian package testssl.sh)")
+class TlsSuitesTest(ServiceTestCase):
+    """An independent scanner's view of the TLS port: TLS 1.2 or later,
+    forward secrecy and AEAD ciphers only."""
+
+    def test_testssl_finds_no_weak_protocol_or_suite(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            report = os.path.join(scratch, "report.json")
+            subprocess.run([TESTSSL, "--quiet", "--color", "0", "--warnings", "off",
+                            "-p", "-s", "-E", "--jsonfile-pretty", report,
+                            f"127.0.0.1:{TLS_PORT}"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=240, check=False)
+            with open(report, encoding="utf-8") as f:
+                scan = json.load(f)["scanResult"][0]
+        findings = {f["id"]: f for f in scan["protocols"] + scan["ciphers"]}
+        for old in ("SSLv2", "SSLv3", "TLS1", "TLS1_1"):
+            self.assertTrue(findings[old]["finding"].startswith("not offered"), findings[old])
+        self.assertEqual(findings["TLS1_2"]["finding"], "offered")
+        for weak in ("cipherlist_NULL", "cipherlist_aNULL", "cipherlist_EXPORT", "cipherlist_LOW",
+                     "cipherlist_3DES_IDEA", "cipherlist_AVERAGE"):
+            self.assertTrue(findings[weak]["finding"].startswith("not offered"), findings[weak])
+        offered = [f["finding"].split()[3] for f in scan["cipherTests"]]
+        self.assertTrue(offered, "no suite listed")
+        for suite in offered:
+            self.assertTrue(suite.startswith("ECDHE-"), suite)
+            self.assertTrue("-GCM-" in suite or suite.endswith("CHACHA20-POLY1305"), suite)
+            self.assertNotIn("CBC", suite)
+            self.assertFalse(suite.endswith("-SHA"), suite)  # a SHA-1 MAC
+
+    def test_sessions_are_still_resumed(self):
+        context = client_tls_context(self.service.cert_path)
+        context.maximum_version = ssl.TLSVersion.TLSv1_2
+        first = connect(TLS_PORT, context)
+        session = first.session
+        first.close()
+        raw = socket.create_connection(("127.0.0.1", TLS_PORT), timeout=10)
+        second = context.wrap_socket(raw, server_hostname="127.0.0.1", session=session)
+        try:
+            self.assertTrue(second.session_reused)
+            self.assertIn(second.cipher()[0], {"ECDHE-ECDSA-AES128-GCM-SHA256",
+                                               "ECDHE-ECDSA-AES256-GCM-SHA384",
+                                               "ECDHE-ECDSA-CHACHA20-POLY1305"})
+        finally:
+            second.close()
 
 
 if __name__ == "__main__":

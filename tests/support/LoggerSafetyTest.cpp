@@ -2,6 +2,7 @@
 // log folder, logs, and checks that nothing was written anywhere.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "LoggerTestSupport.h"
@@ -29,6 +30,7 @@ struct UnsafeCase {
     bool needsRoot;
     void (*prepare)(const Places&);
     void (*check)(const Places&);
+    const char* told;  // the reason said once on standard error; null: nothing said
 };
 
 void CheckNoFolder(const Places& p) {
@@ -61,43 +63,59 @@ void WithMode(const Places& p, fs::perms mode) {
 }
 
 const UnsafeCase kCases[] = {
-    {"MissingFolder", false, [](const Places&) {}, CheckNoFolder},
+    {"MissingFolder", false, [](const Places&) {}, CheckNoFolder, nullptr},
     {"OwnedByNobody", true,
      [](const Places& p) {
          MakePrivateFolder(p.folder);
          ASSERT_EQ(chown(p.folder.c_str(), kNobody, kNobody), 0);
      },
-     CheckFolderEmpty},
+     CheckFolderEmpty, "owned by another user"},
     {"GroupWritable", false, [](const Places& p) { WithMode(p, fs::perms(0770)); },
-     CheckFolderEmpty},
+     CheckFolderEmpty, "writable by group or others"},
     {"OthersWritable", false, [](const Places& p) { WithMode(p, fs::perms(0702)); },
-     CheckFolderEmpty},
+     CheckFolderEmpty, "writable by group or others"},
     {"WorldWritableSticky", false, [](const Places& p) { WithMode(p, fs::perms(01777)); },
-     CheckFolderEmpty},
+     CheckFolderEmpty, "writable by group or others"},
     {"FolderIsSymlink", false,
-     [](const Places& p) { fs::create_directory_symlink(p.outside, p.folder); }, CheckOutsideEmpty},
+     [](const Places& p) { fs::create_directory_symlink(p.outside, p.folder); }, CheckOutsideEmpty,
+     "a symbolic link"},
     {"FolderIsPlainFile", false, [](const Places& p) { std::ofstream(p.folder) << "plain\n"; },
-     CheckPlainFileUntouched},
+     CheckPlainFileUntouched, "not a folder"},
     {"FileIsSymlink", false,
      [](const Places& p) {
          MakePrivateFolder(p.folder);
          std::ofstream(p.outside / "target") << "keep\n";
          fs::create_symlink(p.outside / "target", p.dayFile());
      },
-     CheckTargetUntouched},
+     CheckTargetUntouched, "not a regular file"},
     {"FileIsDanglingSymlink", false,
      [](const Places& p) {
          MakePrivateFolder(p.folder);
          fs::create_symlink(p.outside / "new", p.dayFile());
      },
-     CheckDanglingTargetNotMade},
+     CheckDanglingTargetNotMade, "not a regular file"},
     {"FileIsDirectory", false,
      [](const Places& p) {
          MakePrivateFolder(p.folder);
          fs::create_directory(p.dayFile());
      },
-     CheckDirectoryInPlaceOfFile},
+     CheckDirectoryInPlaceOfFile, "not a regular file"},
+    // With no reader, a FIFO would block a plain open for ever.
+    {"FileIsFifo", false,
+     [](const Places& p) {
+         MakePrivateFolder(p.folder);
+         ASSERT_EQ(mkfifo(p.dayFile().c_str(), 0600), 0);
+     },
+     [](const Places& p) { EXPECT_TRUE(fs::is_fifo(p.dayFile())); }, "not a regular file"},
 };
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
 
 class UnsafeLogFolder : public testing::TestWithParam<UnsafeCase> {};
 
@@ -111,12 +129,21 @@ TEST_P(UnsafeLogFolder, NothingIsWrittenAndTheCallerGoesOn) {
     MakePrivateFolder(places.outside);
     GetParam().prepare(places);
     ASSERT_FALSE(HasFatalFailure());
+    testing::internal::CaptureStderr();
     {
         TestLogger logger(places.folder.string() + "/", &FakeNow);
         logger.LogInfo("first %d", 1);
         logger.LogInfo("second %d", 2);
     }
+    const std::string told = testing::internal::GetCapturedStderr();
     GetParam().check(places);
+    if (GetParam().told == nullptr) {
+        EXPECT_EQ(told, "");
+    } else {
+        EXPECT_EQ(Occurrences(told, "daily log: the folder"), 1u) << told;
+        EXPECT_NE(told.find(GetParam().told), std::string::npos) << told;
+        EXPECT_NE(told.find(places.folder.string()), std::string::npos) << told;
+    }
     // The outside folder only ever holds what the case put there.
     for (const auto& entry : fs::directory_iterator(places.outside)) {
         EXPECT_EQ(entry.path().filename(), "target");
