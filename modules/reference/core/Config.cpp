@@ -114,6 +114,7 @@ Config LoadConfig() {
     const std::string conf = XdgDir("XDG_CONFIG_HOME", ".config") + "/zqtca";
     config.storeDir = data + "/store";
     config.sealDir = data + "/seals";
+    config.licenceDir = data + "/licence";
     config.filesDir = data + "/files";
     config.trustDir = conf + "/trust";
 

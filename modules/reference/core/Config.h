@@ -9,10 +9,11 @@
 namespace ref {
 
 struct Config {
-    std::string storeDir;  // PKCS#12 identities: $XDG_DATA_HOME/zqtca/store
-    std::string sealDir;   // seal records: $XDG_DATA_HOME/zqtca/seals
-    std::string filesDir;  // the only folder file commands touch
-    std::string trustDir;  // extra trust anchors (*.pem): $XDG_CONFIG_HOME/zqtca/trust
+    std::string storeDir;    // PKCS#12 identities: $XDG_DATA_HOME/zqtca/store
+    std::string sealDir;     // seal records: $XDG_DATA_HOME/zqtca/seals
+    std::string licenceDir;  // licence data of software certificates: $XDG_DATA_HOME/zqtca/licence
+    std::string filesDir;    // the only folder file commands touch
+    std::string trustDir;    // extra trust anchors (*.pem): $XDG_CONFIG_HOME/zqtca/trust
     std::string systemTrustFile = "/etc/ssl/certs/ca-certificates.crt";
     std::string pinentry = "/usr/bin/pinentry";
     std::vector<std::string> pkcs11Modules;  // used instead of p11-kit's registry...

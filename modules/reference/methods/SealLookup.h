@@ -12,9 +12,9 @@ struct SealBinding {
     std::string certSerial;  // the bound certificate's serial (hex)
 };
 
-// Reads the seal record of that name from the software store's seal folder
-// (<sha256 of the name>.json). Throws kNotFound when there is none,
-// kMalformed when the record cannot be read.
-SealBinding FindSealBinding(const MainControl& control, const std::string& name);
+// The seal of that name on any token (read without login) or in the seal
+// folder; a picture before other types. Throws kBadParam for an empty name,
+// kNotFound when there is no such seal or it is bound to no certificate.
+SealBinding FindSealBinding(MainControl& control, const std::string& name);
 
 }  // namespace ref

@@ -7,8 +7,9 @@ namespace ref {
 
 namespace {
 
-// Larger attribute values than this are not certificates or keys.
-constexpr CK_ULONG kMaxAttributeSize = 1 << 20;
+// Larger attribute values than this are not certificates, keys or seal
+// records (whose pictures may be up to 8 MiB, a third more as Base64 JSON).
+constexpr CK_ULONG kMaxAttributeSize = 16 << 20;
 
 }  // namespace
 

@@ -4,8 +4,10 @@
 //
 // A record: {"v":1,"name":…,"type":…,"format":…,"certSn":…,"data":"<Base64>"}
 // On a token: CKO_DATA, CKA_APPLICATION "zqtca.seal", CKA_LABEL = name,
-// CKA_ID = the bound key's CKA_ID, CKA_PRIVATE false, CKA_VALUE = the record
-// as compact UTF-8 JSON. In the store: <sealDir>/<sha256 of the name, hex>.json.
+// CKA_ID = the bound key's CKA_ID (left out on tokens that refuse CKA_ID on
+// data objects, as PKCS#11 has it), CKA_PRIVATE false, CKA_VALUE = the record
+// as compact UTF-8 JSON. In the store: <sealDir>/<sha256 of the name, hex>.json,
+// or <…>.<type>.json for types other than 1.
 // Licence data: CKO_DATA, CKA_APPLICATION "zqtca.licence", CKA_PRIVATE true.
 
 #include <cstdint>
@@ -38,7 +40,7 @@ struct StoredSeal {
     SealRecord record;
     std::string store;  // "pkcs11" or "soft"
     TokenInfo token;    // "pkcs11": where it lies
-    Bytes keyId;        // "pkcs11": the record's CKA_ID
+    Bytes keyId;        // "pkcs11": the record's CKA_ID, else the bound certificate's
 };
 
 // Every public seal record: on each present token (read without logging

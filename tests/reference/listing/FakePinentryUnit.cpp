@@ -1,0 +1,2 @@
+// The harness's fake pinentry, built here for the same reason.
+#include "support/FakePinentry.cpp"
