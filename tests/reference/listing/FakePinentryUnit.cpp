@@ -1,2 +1,0 @@
-// The harness's fake pinentry, built here for the same reason.
-#include "support/FakePinentry.cpp"
