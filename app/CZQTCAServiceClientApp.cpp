@@ -1,12 +1,15 @@
 #include "app/CZQTCAServiceClientApp.h"
 
+#include <cerrno>
 #include <clocale>
+#include <cstring>
 #include <iostream>
 
 #include "app/CZQTCAServiceClientDlg.h"
 #include "app/CommandLineAction.h"
 #include "app/Options.h"
 #include "app/SingleInstance.h"
+#include "support/DiagnosticLog.h"
 
 int CZQTCAServiceClientApp::InitInstance(int argc, const char* const* argv) {
     zqt::CommandLine line = zqt::ParseCommandLine(argc, argv);
@@ -16,7 +19,15 @@ int CZQTCAServiceClientApp::InitInstance(int argc, const char* const* argv) {
     std::setlocale(LC_ALL, "");
     zqt::SingleInstanceGuard guard;
     if (!guard.Acquire()) {
-        return 0;  // another instance serves: end at once, silently
+        if (guard.lastError() == EADDRINUSE) {
+            return 0;  // another instance serves: end at once, silently
+        }
+        // Not knowing whether another instance runs, do not serve; a status
+        // of 1 lets the unit's Restart=on-failure try again.
+        zqt::log::error4(__FILE__, __LINE__, __func__,
+                         "cannot take the single-instance name: %s; not starting",
+                         std::strerror(guard.lastError()));
+        return 1;
     }
     CZQTCAServiceClientDlg dlg;
     return dlg.DoModal();

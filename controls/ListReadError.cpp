@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "net/log.h"
+#include "support/DiagnosticLog.h"
 
 namespace zqt {
 namespace {
@@ -31,8 +31,8 @@ void ReportListReadError(const char* message) noexcept {
     // Where a desktop would show a message box, the service's log gets the
     // same text and nothing waits for anyone.
     try {
-        net::log::error4("ListReadError", __LINE__, __func__, "有异常%.*s",
-                         static_cast<int>(ShownLength(message)), message);
+        log::error4("ListReadError", __LINE__, __func__, "有异常%.*s",
+                    static_cast<int>(ShownLength(message)), message);
     } catch (...) {
         // Out of memory while reporting: the read still gives the empty text.
     }

@@ -14,8 +14,8 @@
 
 #include "controls/HostedControl.h"
 #include "functions/CommandOutcome.h"
-#include "protocol/EumFunction.h"
-#include "protocol/TaggedText.h"
+#include "functions/EumFunction.h"
+#include "functions/TaggedText.h"
 
 // Return kinds.
 struct TextResult {

@@ -1,11 +1,11 @@
-// One connection's bytes through the HTTP servlet base and a servlet that
-// answers like the service does: POST and GET bodies read as JSON, the CORS
-// preflight, unknown methods, and the base's 400 and 405 answers. Requests
-// may be pipelined; a WebSocket upgrade echoes one message. Whatever was
-// written, when no write failed, must read back as well-formed HTTP/1.1
-// responses. Flag bit 0 lowers the JSON body limit to 64 bytes; flag bit 1
-// repeats the second line of the traffic until the head is about as long as
-// the head limit, so that small inputs reach it from both sides.
+// One connection's bytes through the service's https_servlet: POST and GET
+// bodies read as JSON, the CORS preflight, unknown methods, the base's 400
+// and 405 answers, and after a WebSocket upgrade the service's message loop.
+// Requests may be pipelined. Whatever was written, when no write failed, must
+// read back as well-formed HTTP/1.1 responses. Flag bit 0 makes every request
+// text answer with the empty text, so that empty chunked bodies are written
+// too; flag bit 1 repeats the second line of the traffic until the head is about as
+// long as the head limit, so that small inputs reach it from both sides.
 
 #include <http_parser.h>
 
@@ -17,80 +17,39 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/MemoryStream.h"
 #include "net/HttpServlet.h"
+#include "net/adaptive_mutex.h"
 #include "net/json.h"
 #include "net/memcache_session.h"
-#include "net/websocket.h"
+#include "service/https_servlet.h"
+#include "service/request_dispatch.h"
 
 namespace {
 
 constexpr int kMaxRequests = 16;
+// The body limit of the service's servlet.
+constexpr size_t kBodyLimit = 1024000;
 
-class FuzzServlet : public net::HttpServlet {
+// The service's own servlet, with checks on each request's head before it
+// is served; request texts run through a dispatch that echoes them.
+class FuzzServlet : public https_servlet {
   public:
-    FuzzServlet(net::socket_stream* stream, size_t jsonLimit)
-        : HttpServlet(stream, new net::memcache_session("127.0.0.1:11211")),
-          jsonLimit_(jsonLimit) {}
+    FuzzServlet(net::socket_stream* stream, const request_dispatch& dispatch)
+        : https_servlet(stream, new net::memcache_session("127.0.0.1:11211"), dispatch) {}
 
   protected:
-    bool doGet(net::HttpServletRequest& req, net::HttpServletResponse& res) override {
-        return doPost(req, res);
-    }
-
     bool doPost(net::HttpServletRequest& req, net::HttpServletResponse& res) override {
         CheckHead(req);
-        const bool keepAlive = req.isKeepAlive();
-        res.setContentType("text/html;charset=utf-8")
-            .setKeepAlive(keepAlive)
-            .setChunkedTransferEncoding(true)
-            .setHeader("Access-Control-Allow-Origin", "*");
-        std::string text;
-        if (const net::json* body = req.getJson(jsonLimit_)) {
-            FUZZ_CHECK(req.getJson(jsonLimit_) == body);  // the same document again
-            if (const net::json_node* node = body->getFirstElementByTagName("ServeltData")) {
-                text = node->get_string();
-            }
+        // The servlet reads the body with the same limit: the document must
+        // be the one read here, not a second parse.
+        if (const net::json* body = req.getJson(kBodyLimit)) {
+            FUZZ_CHECK(req.getJson(kBodyLimit) == body);
         }
-        res.write("FunctionRes[" + text + "]");
-        return res.write(nullptr, 0) && keepAlive;
+        return https_servlet::doPost(req, res);
     }
 
     bool doOptions(net::HttpServletRequest& req, net::HttpServletResponse& res) override {
         CheckHead(req);
-        res.setStatus(200)
-            .setHeader("Access-Control-Allow-Origin", req.getHeader("Origin"))
-            .setHeader("Access-Control-Allow-Methods",
-                       req.getHeader("Access-Control-Request-Method"))
-            .setHeader("Access-Control-Allow-Headers",
-                       req.getHeader("Access-Control-Request-Headers"))
-            .setHeader("Access-Control-Max-Age", 3600);
-        res.sendHeader();
-        return false;
-    }
-
-    bool doUnknown(net::HttpServletRequest&, net::HttpServletResponse& res) override {
-        res.setStatus(400).setContentType("text/html; charset=");
-        if (res.sendHeader()) {
-            res.getOutputStream().write("<root error='unkown request method' />\r\n");
-        }
-        return false;
-    }
-
-    bool doWebSocket(net::HttpServletRequest& req, net::HttpServletResponse&) override {
-        net::websocket reader(req.getSocketStream());
-        net::websocket writer(req.getSocketStream());
-        if (!reader.read_frame_head() || reader.get_frame_payload_len() > 4096) {
-            return false;
-        }
-        std::string payload(static_cast<size_t>(reader.get_frame_payload_len()), '\0');
-        size_t used = 0;
-        for (ssize_t n;
-             (n = reader.read_frame_data(payload.data() + used, payload.size() - used)) > 0;) {
-            used += static_cast<size_t>(n);
-        }
-        writer.reset().set_frame_fin(true).set_frame_opcode(net::websocket::FRAME_TEXT);
-        writer.set_frame_payload_len(used);
-        writer.send_frame_data(payload.data(), used);
-        return false;
+        return https_servlet::doOptions(req, res);
     }
 
   private:
@@ -105,9 +64,16 @@ class FuzzServlet : public net::HttpServlet {
             FUZZ_CHECK(req.getContentLength() == -1);
         }
     }
-
-    size_t jsonLimit_;
 };
+
+// Every request text comes back whole inside the answer.
+std::u16string Echo(std::u16string request) {
+    return u"FunctionRes[" + request + u"]";
+}
+
+std::u16string Nothing(std::u16string) {
+    return {};
+}
 
 // The answers as a client reads them: no parse error, nothing cut short.
 // A 101 hands the rest of the bytes to WebSocket frames.
@@ -163,8 +129,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string traffic =
         (options.flags & 2) != 0 ? NearHeadLimit(options.traffic) : std::string(options.traffic);
     fuzz::MemoryConnection connection(traffic, options.piece, options.failWrite);
+    static net::adaptive_mutex lock;
+    static const request_dispatch echo(lock, &Echo);
+    static const request_dispatch nothing(lock, &Nothing);
     {
-        FuzzServlet servlet(&connection.stream, (options.flags & 1) != 0 ? 64 : 1024000);
+        FuzzServlet servlet(&connection.stream, (options.flags & 1) != 0 ? nothing : echo);
         for (int i = 0; i < kMaxRequests && servlet.doRun(); ++i) {
         }
     }

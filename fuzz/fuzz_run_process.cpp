@@ -17,10 +17,10 @@
 
 #include "controls/CertSealList.h"
 #include "functions/CommandOutcome.h"
+#include "functions/TaggedText.h"
 #include "fuzz/FuzzCheck.h"
 #include "protocol/FunctionTable.h"
 #include "protocol/RunProcess.h"
-#include "protocol/TaggedText.h"
 #include "support/TextConversion.h"
 
 namespace {

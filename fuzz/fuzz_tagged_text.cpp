@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "functions/TaggedText.h"
 #include "fuzz/FuzzCheck.h"
-#include "protocol/TaggedText.h"
 #include "support/CharsetConversion.h"
 
 namespace {

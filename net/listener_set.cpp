@@ -61,6 +61,23 @@ bool listener_set::open(const std::vector<listen_address>& addresses, std::strin
     return true;
 }
 
+bool listen_failure_report::failed(clock::time_point now) {
+    if (failing_ && now - lastLogged_ < kInterval) {
+        ++unlogged_;
+        return false;
+    }
+    failing_ = true;
+    lastLogged_ = now;
+    return true;
+}
+
+bool listen_failure_report::succeeded() {
+    const bool was = failing_;
+    failing_ = false;
+    unlogged_ = 0;
+    return was;
+}
+
 void listener_set::close() {
     for (const int fd : fds_) {
         ::close(fd);

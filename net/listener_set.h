@@ -2,6 +2,7 @@
 // The listening sockets of one run of a server: opened together, closed
 // together.
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,26 @@ class listener_set {
   private:
     std::vector<int> fds_;
     std::vector<int> ports_;
+};
+
+// Which failures to listen reach the log while a server retries every
+// second: the first, then one a minute while they go on, then the recovery.
+class listen_failure_report {
+  public:
+    using clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kInterval{60};
+
+    // A failed attempt: true when it is to be logged.
+    bool failed(clock::time_point now);
+    // A working attempt: true once after failures, to say so.
+    bool succeeded();
+    // Failed attempts not logged since the last logged one.
+    unsigned int unlogged() const { return unlogged_; }
+
+  private:
+    bool failing_ = false;
+    clock::time_point lastLogged_{};
+    unsigned int unlogged_ = 0;
 };
 
 }  // namespace net

@@ -110,10 +110,26 @@ bool master_threads::run_alone(const char* addrs, const char* path, unsigned int
         raise_descriptor_limit(maxConnections_);
     }
     listener_set listeners;
+    const char* list = addrs != nullptr ? addrs : "";
     if (!error.empty() || !listeners.open(addresses, error)) {
-        log::error4(__FILE__, __LINE__, __func__, "cannot listen on \"%s\": %s",
-                    addrs != nullptr ? addrs : "", error.c_str());
+        // A port held by another program stays so for a while, and the
+        // caller retries every second: the log gets the first failure and
+        // then one line a minute.
+        const unsigned int unlogged = listenReport_.unlogged();
+        if (listenReport_.failed(listen_failure_report::clock::now())) {
+            if (unlogged == 0) {
+                log::error4(__FILE__, __LINE__, __func__, "cannot listen on \"%s\": %s", list,
+                            error.c_str());
+            } else {
+                log::error4(__FILE__, __LINE__, __func__,
+                            "cannot listen on \"%s\": %s (still, after %u more tries)", list,
+                            error.c_str(), unlogged);
+            }
+        }
         return false;
+    }
+    if (listenReport_.succeeded()) {
+        log::msg4(__FILE__, __LINE__, __func__, "listening on \"%s\" again", list);
     }
     {
         std::lock_guard<std::mutex> guard(portsLock_);
@@ -123,8 +139,7 @@ bool master_threads::run_alone(const char* addrs, const char* path, unsigned int
         initDone_ = true;
         thread_on_init();
     }
-    accept_loop(listeners.fds());
-    listeners.close();
+    accept_loop(listeners);
     {
         std::lock_guard<std::mutex> guard(portsLock_);
         ports_.clear();
@@ -132,11 +147,11 @@ bool master_threads::run_alone(const char* addrs, const char* path, unsigned int
     return true;
 }
 
-void master_threads::accept_loop(const std::vector<int>& listeners) {
+void master_threads::accept_loop(listener_set& listeners) {
     connection_threads threads([this](socket_stream& stream) { serve(stream); },
                                stackSize_ * kStackScale);
     std::vector<pollfd> fds;
-    for (const int fd : listeners) {
+    for (const int fd : listeners.fds()) {
         fds.push_back({fd, POLLIN, 0});
     }
     fds.push_back({wakeRead_, POLLIN, 0});
@@ -150,13 +165,25 @@ void master_threads::accept_loop(const std::vector<int>& listeners) {
         if (rc <= 0 || stopping_) {
             continue;
         }
+        if (fds.back().revents != 0) {
+            // Not a stop, so a stray byte: left there it would wake every poll.
+            drain_wake_pipe();
+        }
         for (size_t i = 0; i + 1 < fds.size(); ++i) {
             if (fds[i].revents != 0) {
                 accept_ready(fds[i].fd, threads);
             }
         }
     }
+    // Nobody new gets in while the connections are being taken down.
+    listeners.close();
     threads.stop_all();
+}
+
+void master_threads::drain_wake_pipe() {
+    char bytes[64];
+    while (::read(wakeRead_, bytes, sizeof bytes) > 0) {
+    }
 }
 
 void master_threads::accept_ready(int listener, connection_threads& threads) {

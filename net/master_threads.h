@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "net/listener_set.h"
 #include "net/master_base.h"
 
 namespace net {
@@ -64,7 +65,8 @@ class master_threads : public master_base {
   private:
     void serve(socket_stream& stream);
     void serve_requests(socket_stream& stream);
-    void accept_loop(const std::vector<int>& listeners);
+    void accept_loop(listener_set& listeners);
+    void drain_wake_pipe();
     void accept_ready(int listener, class connection_threads& threads);
     void back_off();
 
@@ -74,6 +76,7 @@ class master_threads : public master_base {
     bool initDone_ = false;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
+    listen_failure_report listenReport_;  // run_alone's thread only
 
     mutable std::mutex portsLock_;
     std::vector<int> ports_;

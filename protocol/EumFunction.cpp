@@ -1,7 +1,7 @@
 #include "protocol/EumFunction.h"
 
+#include "functions/TaggedText.h"
 #include "protocol/FunctionTable.h"
-#include "protocol/TaggedText.h"
 #include "support/CLogger.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <span>
 
-#include "protocol/EumFunction.h"
+#include "functions/EumFunction.h"
 
 struct FunctionRow {
     int32_t number;                          // the FunctionType a step asks for

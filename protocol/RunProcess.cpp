@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "protocol/TaggedText.h"
+#include "functions/TaggedText.h"
 
 namespace {
 

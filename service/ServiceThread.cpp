@@ -43,5 +43,7 @@ void StopService() {
         ServiceRunFlag().store(false);
     }
     pauseWake.notify_all();
-    master_services::get_instance().stop();
+    master_services& host = master_services::get_instance();
+    host.close_dispatch();
+    host.stop();
 }

@@ -3,10 +3,7 @@
 #include <string>
 
 #include "net/json.h"
-#include "protocol/RunProcess.h"
-#include "service/master_services.h"
 #include "service/websocket_session.h"
-#include "support/TextConversion.h"
 
 namespace {
 
@@ -24,18 +21,9 @@ std::string ServeltDataOf(net::HttpServletRequest& req) {
 
 }  // namespace
 
-std::string RunRequestText(std::string_view utf8Request) {
-    std::u16string request = zqt::Utf8ToUtf16(utf8Request);
-    std::u16string response;
-    {
-        std::lock_guard lock(master_services::get_instance().dispatch_lock());
-        response = RunProcess(request);
-    }
-    return zqt::Utf16ToUtf8(response);
-}
-
-https_servlet::https_servlet(net::socket_stream* stream, net::session* session)
-    : HttpServlet(stream, session) {}
+https_servlet::https_servlet(net::socket_stream* stream, net::session* session,
+                             const request_dispatch& dispatch)
+    : HttpServlet(stream, session), dispatch_(dispatch) {}
 
 https_servlet::~https_servlet() = default;
 
@@ -70,7 +58,7 @@ bool https_servlet::doPost(net::HttpServletRequest& req, net::HttpServletRespons
         case body_status::ok:
             break;
     }
-    std::string answer = RunRequestText(requestText);
+    std::string answer = dispatch_.RunRequestText(requestText);
     res.write(answer);
     bool ended = res.write(nullptr, 0);
     return ended && keepAlive;
@@ -104,6 +92,6 @@ bool https_servlet::doError(net::HttpServletRequest&, net::HttpServletResponse&)
 }
 
 bool https_servlet::doWebSocket(net::HttpServletRequest& req, net::HttpServletResponse&) {
-    RunWebSocketSession(req.getSocketStream());
+    RunWebSocketSession(req.getSocketStream(), dispatch_);
     return false;
 }

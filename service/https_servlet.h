@@ -3,10 +3,14 @@
 // text, the CORS preflight, WebSocket messages, and refusals.
 
 #include "net/HttpServlet.h"
+#include "service/request_dispatch.h"
 
 class https_servlet : public net::HttpServlet {
   public:
-    https_servlet(net::socket_stream* stream, net::session* session);
+    // Request texts, from bodies and WebSocket messages, run through
+    // `dispatch`, which must outlive the servlet.
+    https_servlet(net::socket_stream* stream, net::session* session,
+                  const request_dispatch& dispatch);
     ~https_servlet() override;
 
   protected:
@@ -16,8 +20,7 @@ class https_servlet : public net::HttpServlet {
     bool doOptions(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
     bool doUnknown(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
     bool doError(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
-};
 
-// Runs one UTF-8 request text under the dispatch lock and returns the UTF-8
-// response text; the conversions happen outside the lock.
-std::string RunRequestText(std::string_view utf8Request);
+  private:
+    const request_dispatch& dispatch_;
+};

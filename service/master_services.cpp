@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "net/log.h"
 #include "net/mbedtls_conf.h"
 #include "net/memcache_session.h"
 #include "net/socket_stream.h"
+#include "protocol/RunProcess.h"
 #include "service/PrintLine.h"
 #include "service/https_servlet.h"
 
@@ -79,7 +82,9 @@ master_services& master_services::get_instance() {
     return instance;
 }
 
-master_services::master_services() = default;
+master_services::master_services()
+    : dispatch_(dispatchLock_,
+                [](std::u16string request) { return RunProcess(std::move(request)); }) {}
 
 master_services::~master_services() {
     release_conf();
@@ -137,7 +142,7 @@ bool master_services::thread_on_accept(net::socket_stream* stream) {
                    stream->get_peer(true), stream->sock_handle());
     stream->set_rw_timeout(5);
     auto* session = new net::memcache_session(kSessionStore, 180, 300, nullptr, 0, nullptr, true);
-    auto* servlet = new https_servlet(stream, session);
+    auto* servlet = new https_servlet(stream, session, dispatch_);
     stream->set_ctx(servlet);
     return true;
 }
@@ -158,7 +163,14 @@ bool master_services::thread_on_read(net::socket_stream* stream) {
             }
         }
     }
-    return servlet->doRun(kSessionStore, stream);
+    try {
+        return servlet->doRun(kSessionStore, stream);
+    } catch (const request_dropped&) {
+        net::log::msg4(kFile, __LINE__, "master_services::thread_on_read",
+                       "stopping: request from %s dropped, fd: %d", stream->get_peer(false),
+                       stream->sock_handle());
+        return false;
+    }
 }
 
 bool master_services::thread_on_timeout(net::socket_stream* stream) {

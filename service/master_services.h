@@ -8,6 +8,7 @@
 
 #include "net/adaptive_mutex.h"
 #include "net/master_threads.h"
+#include "service/request_dispatch.h"
 
 namespace net {
 class mbedtls_conf;
@@ -28,6 +29,13 @@ class master_services : public net::master_threads {
     // Held around every RunProcess call, never during network I/O.
     net::adaptive_mutex& dispatch_lock() { return dispatchLock_; }
 
+    // Runs request texts with RunProcess under the dispatch lock; every
+    // servlet the host makes is given this.
+    const request_dispatch& dispatch() const { return dispatch_; }
+    // The stop: no request text starts after this.
+    void close_dispatch() { dispatch_.Close(); }
+    int requests_running() const { return dispatch_.Running(); }
+
     // Registers the four configuration tables (every value takes its default).
     void register_tables();
 
@@ -47,6 +55,7 @@ class master_services : public net::master_threads {
     void release_conf();
 
     net::adaptive_mutex dispatchLock_;
+    request_dispatch dispatch_;
     std::atomic<net::mbedtls_conf*> conf_{nullptr};
 };
 
@@ -57,7 +66,9 @@ std::atomic<bool>& ServiceRunFlag();
 // is set. The parameter is not used.
 unsigned int ServiceThreadProc(void* parameter);
 
-// The orderly stop: clears the run flag and makes the listener return.
+// The orderly stop: clears the run flag, closes the dispatch (a request that
+// waits for the lock is dropped) and makes the listener return, which closes
+// the listeners before the connections. Returns at once.
 void StopService();
 
 // Puts a TLS layer on one connection and runs the server handshake; the

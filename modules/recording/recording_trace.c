@@ -1,8 +1,15 @@
 #include "recording_trace.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
 #include <time.h>
+
+extern char** environ;
 
 static int g_in_flight; /* invocations running now, across threads */
 
@@ -39,8 +46,45 @@ static void pause_if_asked(void) {
         struct timespec ts;
         ts.tv_sec = ms / 1000;
         ts.tv_nsec = (ms % 1000) * 1000000L;
-        nanosleep(&ts, NULL);
+        /* A signal handled by the host must not cut the delay short. */
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
     }
+}
+
+/* Runs ZQT_RECORDING_SPAWN, a program and its arguments separated by spaces
+ * (no shell: a shell may reset its signal mask), with its output appended to
+ * ZQT_RECORDING_SPAWN_OUT, the way a vendor module starts a helper: plain
+ * posix_spawn, so the child gets this thread's signal mask. */
+static void spawn_if_asked(void) {
+    const char* command = getenv("ZQT_RECORDING_SPAWN");
+    const char* out = getenv("ZQT_RECORDING_SPAWN_OUT");
+    char words[512];
+    char* argv[9];
+    size_t argc = 0;
+    char* cursor;
+    posix_spawn_file_actions_t actions;
+    pid_t pid;
+    int status;
+    if (command == NULL || *command == '\0' || strlen(command) >= sizeof words) {
+        return;
+    }
+    strcpy(words, command);
+    for (cursor = strtok(words, " "); cursor != NULL && argc < 8; cursor = strtok(NULL, " ")) {
+        argv[argc++] = cursor;
+    }
+    argv[argc] = NULL;
+    if (argc == 0 || posix_spawn_file_actions_init(&actions) != 0) {
+        return;
+    }
+    if (out != NULL && *out != '\0') {
+        posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_APPEND, 0600);
+    }
+    if (posix_spawnp(&pid, argv[0], &actions, NULL, argv, environ) == 0) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
 }
 
 void zqt_trace_enter(const char* class_id, int32_t dispid, const zqt_value* args, uint32_t argc) {
@@ -48,6 +92,7 @@ void zqt_trace_enter(const char* class_id, int32_t dispid, const zqt_value* args
     int before = __atomic_fetch_add(&g_in_flight, 1, __ATOMIC_SEQ_CST);
     FILE* out;
     uint32_t i;
+    spawn_if_asked();
     if (path == NULL || *path == '\0') {
         pause_if_asked();
         return;

@@ -1,7 +1,10 @@
 /* Optional trace of invocations to a file, for tests that drive the module
  * from another process (the end-to-end tests): ZQT_RECORDING_TRACE names the
  * file. ZQT_RECORDING_DELAY_MS makes every invocation last that long, and an
- * invocation that starts while another is running writes an OVERLAP line. */
+ * invocation that starts while another is running writes an OVERLAP line.
+ * ZQT_RECORDING_SPAWN, a program with its arguments, is run before every
+ * invocation (its output appended to ZQT_RECORDING_SPAWN_OUT), the way a
+ * vendor module starts a helper process. */
 #ifndef ZQT_RECORDING_TRACE_H
 #define ZQT_RECORDING_TRACE_H
 

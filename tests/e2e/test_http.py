@@ -149,7 +149,8 @@ class HttpTest(ServiceTestCase):
         self.assertIn("Reused", text)
 
     def test_service_prints_its_listen_line(self):
-        self.assertIn("listen on: 127.0.0.1:9651,127.0.0.1:9652\r\n", self.service.stdout())
+        self.assertTrue(self.service.wait_for_stdout("listen on: 127.0.0.1:9651,127.0.0.1:9652\r\n"),
+                        self.service.stdout())
 
 
 class NoModulesTest(unittest.TestCase):

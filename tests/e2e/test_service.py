@@ -119,7 +119,8 @@ class ServiceTest(ServiceTestCase):
                               "--next", "--cacert", self.service.cert_path, "-d", body, url],
                              capture_output=True, check=False, timeout=20)
         self.assertEqual(out.stdout, b"FunctionType[11]FunctionRes[0]ProcessCallBackName[v]" * 2)
-        time.sleep(0.2)
+        self.assertTrue(self.service.wait_for_stderr("handshake_ok", before + 1),
+                        self.service.stderr())
         self.assertEqual(self.service.stderr().count("handshake_ok") - before, 1)
 
     def test_idle_connection_is_closed_after_five_seconds(self):
@@ -129,8 +130,8 @@ class ServiceTest(ServiceTestCase):
         waited = time.monotonic() - start
         s.close()
         self.assertGreater(waited, 4)
-        time.sleep(0.2)
-        self.assertIn("read timeout from 127.0.0.1, fd:", self.service.stderr())
+        self.assertTrue(self.service.wait_for_stderr("read timeout from 127.0.0.1, fd:"),
+                        self.service.stderr())
 
     def test_bad_input_gets_an_answer_or_a_clean_close(self):
         hello = ssl.create_default_context()
@@ -162,7 +163,8 @@ class CertificatePlacementTest(unittest.TestCase):
         try:
             self.assertEqual(post(VERIFY % 1, TLS_PORT, "https", service.cert_path),
                              b"FunctionType[11]FunctionRes[0]ProcessCallBackName[v]")
-            self.assertIn("load cert ok, crt: ./ssl_crt.pem", service.stderr())
+            self.assertTrue(service.wait_for_stderr("load cert ok, crt: ./ssl_crt.pem"),
+                            service.stderr())
         finally:
             self.assertEqual(service.stop(), 0)
             service.cleanup()
@@ -170,8 +172,12 @@ class CertificatePlacementTest(unittest.TestCase):
     def test_certificate_in_zqtservice_is_used(self):
         service = Service()
         try:
-            self.assertIn("load cert ok, crt: ./ZQTService/ssl_crt.pem", service.stderr())
-            self.assertIn("load key ok, key: ./ZQTService/ssl_key.pem", service.stderr())
+            # The certificate is loaded on the service's own schedule, maybe
+            # after the ports already answer.
+            self.assertTrue(service.wait_for_stderr("load cert ok, crt: ./ZQTService/ssl_crt.pem"),
+                            service.stderr())
+            self.assertTrue(service.wait_for_stderr("load key ok, key: ./ZQTService/ssl_key.pem"),
+                            service.stderr())
         finally:
             self.assertEqual(service.stop(), 0)
             service.cleanup()

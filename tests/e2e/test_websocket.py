@@ -86,7 +86,7 @@ class WebSocketTest(ServiceTestCase):
                 await ws.send(VERIFY)
                 await ws.recv()
         run(go())
-        self.assertIn("opcode: 0x1\r\n", self.service.stdout())
+        self.assertTrue(self.service.wait_for_stdout("opcode: 0x1\r\n"), self.service.stdout())
 
 
 if __name__ == "__main__":

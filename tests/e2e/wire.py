@@ -11,10 +11,8 @@ import ssl
 import struct
 import time
 
-from harness import ServiceTestCase
-
-PLAIN_PORT = 9651
-TLS_PORT = 9652
+from harness import (PLAIN_PORT, TLS_PORT, ServiceTestCase, listening_inodes,  # noqa: F401
+                     listens_on_both_ports, socket_links, wait_until)
 
 VERIFY = "ProcessNum{1}ProcessEntity-1{FunctionType[11]Param1[a]}ProcessCallBackName{v}"
 VERIFY_ANSWER = b"FunctionType[11]FunctionRes[0]ProcessCallBackName[v]"
@@ -52,17 +50,6 @@ def threads(pid):
 
 def counts(pid):
     return open_fds(pid), threads(pid)
-
-
-def wait_until(predicate, timeout, step=0.05):
-    """True as soon as predicate() holds, False if it never did in time."""
-    deadline = time.monotonic() + timeout
-    while True:
-        if predicate():
-            return True
-        if time.monotonic() >= deadline:
-            return False
-        time.sleep(step)
 
 
 def settled_counts(pid, quiet=0.3, timeout=10.0):
@@ -341,34 +328,6 @@ def client_hello():
     return outgoing.read()
 
 
-def socket_links(pid):
-    """What the descriptors of process pid point at ("socket:[inode]", ...)."""
-    links = set()
-    try:
-        names = os.listdir(f"/proc/{pid}/fd")
-    except OSError:
-        return links
-    for fd in names:
-        try:
-            links.add(os.readlink(f"/proc/{pid}/fd/{fd}"))
-        except OSError:
-            pass  # closed meanwhile
-    return links
-
-
-def listening_inodes(port):
-    """Socket inodes listening on 127.0.0.1:port, from /proc/net/tcp."""
-    found = set()
-    with open("/proc/net/tcp", encoding="ascii") as f:
-        next(f)
-        for line in f:
-            fields = line.split()
-            local, state, inode = fields[1], fields[3], fields[9]
-            if state == "0A" and local == f"0100007F:{port:04X}":
-                found.add(inode)
-    return found
-
-
 def holds_connection_from(pid, client_port):
     """True if process pid has the service end of the connection whose
     client end is bound to client_port."""
@@ -383,14 +342,6 @@ def holds_connection_from(pid, client_port):
                 inodes.add(inode)
     links = socket_links(pid)
     return any(f"socket:[{i}]" in links for i in inodes)
-
-
-def listens_on_both_ports(pid):
-    """True if process pid itself holds the listeners of both ports (and not
-    some other instance that was there first)."""
-    links = socket_links(pid)
-    return all(any(f"socket:[{i}]" in links for i in listening_inodes(p))
-               for p in (PLAIN_PORT, TLS_PORT))
 
 
 class LoadTestCase(ServiceTestCase):

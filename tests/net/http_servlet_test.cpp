@@ -30,10 +30,8 @@ TEST_F(Servlet, APostIsAnsweredWithAChunkedBodyFromItsJson) {
     EXPECT_EQ(answer.status, 200);
     EXPECT_TRUE(answer.chunked);
     EXPECT_EQ(answer.body, "data[ProcessNum{1}]");
-    EXPECT_EQ(answer.header("content-type"), "text/html;charset=utf-8");
+    EXPECT_EQ(answer.header("content-type"), "text/plain");
     EXPECT_EQ(answer.header("connection"), "keep-alive");
-    EXPECT_EQ(answer.header("access-control-allow-credentials"), "1");
-    EXPECT_EQ(answer.header("access-control-allow-origin"), "*");
     EXPECT_EQ(log_.count("post"), 1u);
 }
 
@@ -187,19 +185,16 @@ struct bad_case {
 
 class BadRequests : public Servlet, public ::testing::WithParamInterface<bad_case> {};
 
+// Neither handler writes here, so nothing but the handler's own answer (see
+// the service's servlet tests) ever goes out.
 TEST_P(BadRequests, GoToTheirHandlerAndCloseTheConnection) {
     raw_client client(port());
     client.send(GetParam().bytes);
     const std::string all = client.read_all();
     ASSERT_TRUE(log_.wait_count("close", 1));
     EXPECT_EQ(log_.count(GetParam().handler), 1u);
-    if (std::string(GetParam().handler) == "unknown") {
-        EXPECT_EQ(all,
-                  "HTTP/1.1 400 Bad Request\r\nContent-Type: text/html; charset=\r\n"
-                  "Connection: close\r\n\r\n<root error='unkown request method' />\r\n");
-    } else {
-        EXPECT_EQ(all, "");
-    }
+    EXPECT_EQ(log_.count(GetParam().handler == std::string("unknown") ? "error" : "unknown"), 0u);
+    EXPECT_EQ(all, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -283,7 +278,7 @@ TEST_F(Servlet, AnHttp10ClientGetsABodyEndedByTheClose) {
     EXPECT_EQ(answer.header("connection"), "close");
 }
 
-TEST_F(Servlet, OptionsMirrorsTheRequestAndCloses) {
+TEST_F(Servlet, OptionsGoesToItsHandlerWhoseAnswerCloses) {
     raw_client client(port());
     ASSERT_TRUE(
         client.send("OPTIONS / HTTP/1.1\r\nOrigin: http://page.example\r\n"
@@ -291,12 +286,10 @@ TEST_F(Servlet, OptionsMirrorsTheRequestAndCloses) {
     const http_answer answer = client.read_answer();
     ASSERT_TRUE(answer.complete);
     EXPECT_EQ(answer.status, 200);
-    EXPECT_EQ(answer.header("access-control-allow-origin"), "http://page.example");
-    EXPECT_EQ(answer.header("access-control-allow-methods"), "POST");
-    EXPECT_EQ(answer.headers.count("access-control-allow-headers"), 0u);
-    EXPECT_EQ(answer.header("access-control-max-age"), "3600");
     EXPECT_EQ(answer.header("connection"), "close");
     EXPECT_EQ(answer.body, "");
+    EXPECT_TRUE(client.peer_closed());
+    EXPECT_EQ(log_.count("options"), 1u);
 }
 
 TEST_F(Servlet, MethodsNotHandledGet405AndAClose) {

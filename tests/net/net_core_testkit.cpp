@@ -264,11 +264,7 @@ bool test_servlet::doGet(HttpServletRequest& req, HttpServletResponse& res) {
 bool test_servlet::doPost(HttpServletRequest& req, HttpServletResponse& res) {
     log_.add("post");
     const bool keepAlive = req.isKeepAlive();
-    res.setContentType("text/html;charset=utf-8")
-        .setKeepAlive(keepAlive)
-        .setChunkedTransferEncoding(true)
-        .setHeader("Access-Control-Allow-Credentials", 1)
-        .setHeader("Access-Control-Allow-Origin", "*");
+    res.setContentType("text/plain").setKeepAlive(keepAlive).setChunkedTransferEncoding(true);
     std::string text = "nojson";
     if (const json* body = req.getJson(jsonLimit_)) {
         const json_node* node = body->getFirstElementByTagName("ServeltData");
@@ -278,24 +274,15 @@ bool test_servlet::doPost(HttpServletRequest& req, HttpServletResponse& res) {
     return res.write(nullptr, 0) && keepAlive;
 }
 
-bool test_servlet::doOptions(HttpServletRequest& req, HttpServletResponse& res) {
+bool test_servlet::doOptions(HttpServletRequest&, HttpServletResponse& res) {
     log_.add("options");
-    res.setStatus(200)
-        .setHeader("Access-Control-Allow-Origin", req.getHeader("Origin"))
-        .setHeader("Access-Control-Allow-Methods", req.getHeader("Access-Control-Request-Method"))
-        .setHeader("Access-Control-Allow-Headers", req.getHeader("Access-Control-Request-Headers"))
-        .setHeader("Access-Control-Max-Age", 3600)
-        .setHeader("Access-Control-Allow-Credentials", 1);
+    res.setStatus(200);
     res.sendHeader();
     return false;
 }
 
-bool test_servlet::doUnknown(HttpServletRequest&, HttpServletResponse& res) {
+bool test_servlet::doUnknown(HttpServletRequest&, HttpServletResponse&) {
     log_.add("unknown");
-    res.setStatus(400).setContentType("text/html; charset=");
-    if (res.sendHeader()) {
-        res.getOutputStream().write("<root error='unkown request method' />\r\n");
-    }
     return false;
 }
 
@@ -318,7 +305,8 @@ bool test_servlet::doWebSocket(HttpServletRequest& req, HttpServletResponse&) {
 bool test_master::thread_on_accept(socket_stream* stream) {
     log_.add("accept");
     stream->set_rw_timeout(rwTimeout);
-    HttpServlet* servlet = baseServlet
+    HttpServlet* servlet = makeServlet ? makeServlet(stream)
+                           : baseServlet
                                ? new HttpServlet(stream, new memcache_session("127.0.0.1:11211"))
                                : new test_servlet(stream, log_, jsonLimit);
     stream->set_ctx(servlet);

@@ -1,6 +1,7 @@
 #pragma once
-// A raw TCP client, a recording server and a servlet of the tests' own, to
-// drive the library over real loopback connections.
+// A raw TCP client, a recording server and a minimal servlet of the tests'
+// own, to drive the library over real loopback connections. The service's
+// servlet is tested against the real one, in tests/service.
 
 #include <atomic>
 #include <chrono>
@@ -83,7 +84,8 @@ class event_log {
     std::vector<std::string> events_;
 };
 
-// Answers like the service does, and records what it was asked.
+// Records which handler the library called; GET echoes the URI, POST the
+// "ServeltData" text of its JSON body, so that tests see what was read.
 class test_servlet : public HttpServlet {
   public:
     test_servlet(socket_stream* stream, event_log& log, size_t jsonLimit);
@@ -115,6 +117,8 @@ class test_master : public master_threads {
     std::atomic<bool> baseServlet{false};
     // When set, thread_on_read calls this instead of a servlet.
     std::function<bool(socket_stream&)> onRead;
+    // When set, makes each connection's servlet instead of a test_servlet.
+    std::function<HttpServlet*(socket_stream*)> makeServlet;
 
   protected:
     bool thread_on_accept(socket_stream* stream) override;

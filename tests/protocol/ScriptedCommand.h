@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "functions/TaggedText.h"
 #include "protocol/EumFunction.h"
 #include "protocol/RunProcess.h"
-#include "protocol/TaggedText.h"
 
 struct Journal {
     std::vector<std::u16string> bodies;  // every step body the factory got

@@ -163,8 +163,8 @@ bool PinEntryProcess::Start(const std::string& program, const std::vector<std::s
         setup.haveActions = rc == 0;
     }
     if (rc == 0) {
-        // The service blocks its stop signals in every thread and may ignore
-        // SIGPIPE: a child inheriting either would not stop on systemd's SIGTERM.
+        // The calling thread may block signals and the host ignores SIGPIPE:
+        // a child inheriting either would not stop on systemd's SIGTERM.
         sigset_t empty;
         sigemptyset(&empty);
         sigset_t defaults;

@@ -89,7 +89,7 @@ void P11Session::ThrowIfFailed(const char* operation) {
 }
 
 std::vector<CK_OBJECT_HANDLE> P11Session::FindObjects(std::vector<CK_ATTRIBUTE> match,
-                                                  size_t limit) {
+                                                      size_t limit) {
     return core_->Find(match, limit);
 }
 

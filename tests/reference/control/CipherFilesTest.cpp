@@ -122,9 +122,9 @@ TEST_F(CipherFilesTest, PasswordFilesRoundTripAndFailuresLeaveNothing) {
 
 TEST_F(CipherFilesTest, PathsOutsideTheFolderAreRefused) {
     Put("in", "data");
-    symlink("/etc", (files + "/etc").c_str());
-    symlink((outside + "/victim").c_str(), (files + "/victimlink").c_str());
-    symlink(outside.c_str(), (files + "/outdir").c_str());
+    ASSERT_EQ(symlink("/etc", (files + "/etc").c_str()), 0);
+    ASSERT_EQ(symlink((outside + "/victim").c_str(), (files + "/victimlink").c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (files + "/outdir").c_str()), 0);
     struct Case {
         std::string in, out;
         int32_t code;

@@ -1,4 +1,4 @@
-#include "protocol/TaggedText.h"
+#include "functions/TaggedText.h"
 
 #include <limits>
 

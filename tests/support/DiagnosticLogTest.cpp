@@ -3,8 +3,7 @@
 #include <sstream>
 #include <thread>
 
-#include "net/log.h"
-#include "net/log_line.h"
+#include "support/DiagnosticLog.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ std::string line_of(const char* level, const char* file, int line, const char* f
     when.tv_nsec = 125000000;
     va_list args;
     va_start(args, fmt);
-    std::string text = net::format_log_line(when, level, file, line, function, fmt, args);
+    std::string text = zqt::format_log_line(when, level, file, line, function, fmt, args);
     va_end(args);
     return text;
 }
@@ -55,8 +54,8 @@ TEST(LogLine, MissingNamesAndLongMessagesAreFine) {
 
 TEST(Log, WritesEachLevelToStandardError) {
     testing::internal::CaptureStderr();
-    net::log::msg4("master_services", 10, "setup_ssl", "handshake_ok");
-    net::log::error4("master_services", 11, "setup_ssl", "ssl handshake failed %d", 3);
+    zqt::log::msg4("master_services", 10, "setup_ssl", "handshake_ok");
+    zqt::log::error4("master_services", 11, "setup_ssl", "ssl handshake failed %d", 3);
     const std::string err = testing::internal::GetCapturedStderr();
     std::istringstream lines(err);
     std::string first, second;
@@ -77,7 +76,7 @@ TEST(Log, LinesFromManyThreadsAreNeverInterleaved) {
         threads.emplace_back([t] {
             const std::string filler(300, static_cast<char>('a' + t));
             for (int i = 0; i < kLines; ++i) {
-                net::log::msg4("src", t, "fn", "%d:%s:%d", t, filler.c_str(), i);
+                zqt::log::msg4("src", t, "fn", "%d:%s:%d", t, filler.c_str(), i);
             }
         });
     }
@@ -101,7 +100,7 @@ TEST(Log, LinesFromManyThreadsAreNeverInterleaved) {
 
 TEST(LogDeathTest, FatalWritesItsLineAndDoesNotReturn) {
     EXPECT_DEATH(
-        net::log::fatal4("master_services", 99, "master_services::thread_on_read", "servlet null!"),
+        zqt::log::fatal4("master_services", 99, "master_services::thread_on_read", "servlet null!"),
         "fatal master_services:99 master_services::thread_on_read: servlet null!");
 }
 
