@@ -16,6 +16,33 @@ import unittest
 
 from harness import PLAIN_PORT, TLS_PORT, Service, build_dir, wait_for_port, wait_until
 
+
+def sanitized_build():
+    """True for the ASan/UBSan and TSan trees: their runtimes need more
+    descriptors and far more address space than these limits leave, and
+    report their own failures instead of the service's."""
+    try:
+        with open(os.path.join(build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
+            cache = f.read()
+    except OSError:
+        return False
+    return "ZQT_SANITIZE:BOOL=ON" in cache or "ZQT_TSAN:BOOL=ON" in cache
+
+
+SANITIZED = sanitized_build()
+
+
+def tsan_build():
+    try:
+        with open(os.path.join(build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
+            return "ZQT_TSAN:BOOL=ON" in f.read()
+    except OSError:
+        return False
+
+
+TSAN = tsan_build()
+
+
 VERIFY = "ProcessNum{1}ProcessEntity-1{FunctionType[11]Param1[%d]}ProcessCallBackName{v}"
 INSTANCE_NAME = b"\0 CZQTCAServiceClient_https"
 STOP_SIGNALS = (signal.SIGHUP, signal.SIGINT, signal.SIGTERM)
@@ -156,30 +183,6 @@ class ChildSignalMaskTest(unittest.TestCase):
         self.assertEqual(rc, 0)
 
 
-def sanitized_build():
-    """True for the ASan/UBSan and TSan trees: their runtimes need more
-    descriptors and far more address space than these limits leave, and
-    report their own failures instead of the service's."""
-    try:
-        with open(os.path.join(build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
-            cache = f.read()
-    except OSError:
-        return False
-    return "ZQT_SANITIZE:BOOL=ON" in cache or "ZQT_TSAN:BOOL=ON" in cache
-
-
-SANITIZED = sanitized_build()
-
-
-def tsan_build():
-    try:
-        with open(os.path.join(build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
-            return "ZQT_TSAN:BOOL=ON" in f.read()
-    except OSError:
-        return False
-
-
-TSAN = tsan_build()
 
 
 class StartFailureTest(unittest.TestCase):
