@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/SingleInstance.h"
 
@@ -107,6 +109,33 @@ TEST(SingleInstance, TakenByHandIsSeenAsTaken) {
     EXPECT_EQ(guard.lastError(), EADDRINUSE);
     ::close(fd);
     EXPECT_TRUE(guard.Acquire());
+}
+
+// With no descriptor left the guard reports the socket's own error, not
+// "taken": the service must not mistake it for another instance. Checked
+// in-process, so it runs under every sanitizer too.
+TEST(SingleInstance, NoDescriptorLeftIsNotTaken) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        filler.push_back(fd);
+    }
+    const int openError = errno;
+    zqt::SingleInstanceGuard guard(UniqueName());
+    const bool acquired = guard.Acquire();
+    const int guardError = guard.lastError();
+    for (const int fd : filler) {
+        ::close(fd);
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_EQ(openError, EMFILE);
+    EXPECT_FALSE(acquired);
+    EXPECT_EQ(guardError, EMFILE);
+    EXPECT_TRUE(guard.Acquire()) << std::strerror(guard.lastError());
 }
 
 TEST(SingleInstance, UnusableNamesFailWithoutBinding) {
