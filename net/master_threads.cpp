@@ -1,5 +1,6 @@
 #include "net/master_threads.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,14 +10,18 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "net/connection_threads.h"
 #include "net/listen_address.h"
 #include "net/listener_set.h"
 #include "net/log.h"
+#include "net/peer_owner.h"
 #include "net/socket_stream.h"
 
 namespace net {
@@ -55,9 +60,70 @@ bool out_of_resources(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+// "127.0.0.1:40312", or "unknown", into `text`.
+const char* address_text(const sockaddr_in& address, bool known, char (&text)[32]) {
+    char ip[INET_ADDRSTRLEN];
+    if (!known || ::inet_ntop(AF_INET, &address.sin_addr, ip, sizeof ip) == nullptr) {
+        return "unknown";
+    }
+    std::snprintf(text, sizeof text, "%s:%u", ip, static_cast<unsigned>(ntohs(address.sin_port)));
+    return text;
+}
+
+// True when the peer's socket belongs to our own user; otherwise one line
+// on the log, and false. `peer` is what accept gave, `local` the listener's
+// own address, which is the connection's (listeners are bound to one
+// address each).
+bool same_user(int fd, const sockaddr_in& peer, bool peerKnown, const sockaddr_in& local,
+               peer_owner_lookup& owners, uid_t self) {
+    const std::optional<uid_t> owner = peerKnown && local.sin_addr.s_addr != htonl(INADDR_ANY)
+                                           ? owners.owner(peer, local)
+                                           : owners.owner_of_peer(fd);
+    if (owner == self) {
+        return true;
+    }
+    char from[32];
+    const int port = ntohs(local.sin_port);
+    // Refused all the same if the line cannot be written (no memory for it):
+    // the accept loop goes on.
+    try {
+        if (owner) {
+            log::error4(__FILE__, __LINE__, __func__,
+                        "refused connection from %s to port %d, uid: %u (not the service's user)",
+                        address_text(peer, peerKnown, from), port, static_cast<unsigned>(*owner));
+        } else {
+            log::error4(__FILE__, __LINE__, __func__,
+                        "refused connection from %s to port %d, uid: unknown",
+                        address_text(peer, peerKnown, from), port);
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
+// ZQT_PEER_CHECK=off in the environment turns the same-user check off, for
+// the benchmark's comparison only (bench/run); read once.
+bool peer_check_default() {
+    static const bool on = [] {
+        const char* value = std::getenv("ZQT_PEER_CHECK");
+        return value == nullptr || std::strcmp(value, "off") != 0;
+    }();
+    return on;
+}
+
+// The address each listener is bound to, in the order of `fds`.
+std::vector<sockaddr_in> bound_addresses(const std::vector<int>& fds) {
+    std::vector<sockaddr_in> addresses(fds.size());
+    for (size_t i = 0; i < fds.size(); ++i) {
+        socklen_t size = sizeof addresses[i];
+        ::getsockname(fds[i], reinterpret_cast<sockaddr*>(&addresses[i]), &size);
+    }
+    return addresses;
+}
+
 }  // namespace
 
-master_threads::master_threads() {
+master_threads::master_threads() : peerCheck_(peer_check_default()) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
         wakeRead_ = fds[0];
@@ -150,10 +216,22 @@ bool master_threads::run_alone(const char* addrs, const char* path, unsigned int
 void master_threads::accept_loop(listener_set& listeners) {
     connection_threads threads([this](socket_stream& stream) { serve(stream); },
                                stackSize_ * kStackScale);
+    peer_owner_lookup owners;  // this thread's, for every connection it accepts
+    ownUid_ = ::geteuid();
+    if (!peerCheck_) {
+        log::error4(__FILE__, __LINE__, __func__,
+                    "the same-user check is off: other users' connections are served");
+    } else if (!owners.open()) {
+        log::error4(__FILE__, __LINE__, __func__,
+                    "no socket diagnostics (NETLINK_SOCK_DIAG): %s; connections whose owner "
+                    "cannot be found are refused",
+                    std::strerror(errno));
+    }
     std::vector<pollfd> fds;
     for (const int fd : listeners.fds()) {
         fds.push_back({fd, POLLIN, 0});
     }
+    const std::vector<sockaddr_in> locals = bound_addresses(listeners.fds());
     fds.push_back({wakeRead_, POLLIN, 0});
     while (!stopping_) {
         threads.reap();
@@ -171,7 +249,7 @@ void master_threads::accept_loop(listener_set& listeners) {
         }
         for (size_t i = 0; i + 1 < fds.size(); ++i) {
             if (fds[i].revents != 0) {
-                accept_ready(fds[i].fd, threads);
+                accept_ready(fds[i].fd, locals[i], threads, owners);
             }
         }
     }
@@ -186,9 +264,13 @@ void master_threads::drain_wake_pipe() {
     }
 }
 
-void master_threads::accept_ready(int listener, connection_threads& threads) {
+void master_threads::accept_ready(int listener, const sockaddr_in& local,
+                                  connection_threads& threads, peer_owner_lookup& owners) {
     for (int n = 0; n < kAcceptBurst && !stopping_; ++n) {
-        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in peer{};
+        socklen_t peerSize = sizeof peer;
+        const int fd =
+            ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR) {
                 continue;
@@ -203,6 +285,13 @@ void master_threads::accept_ready(int listener, connection_threads& threads) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 return;
             }
+            continue;
+        }
+        // Before anything is read, and before the connection costs a thread
+        // or a handshake: it never reaches a callback.
+        const bool peerKnown = peerSize == sizeof peer && peer.sin_family == AF_INET;
+        if (peerCheck_ && !same_user(fd, peer, peerKnown, local, owners, ownUid_)) {
+            ::close(fd);
             continue;
         }
         const int on = 1;
