@@ -11,12 +11,14 @@ enum class CommandAction {
     Help,
     Version,
     MakeCert,
+    TrustCert,
+    UntrustCert,
     UsageError,
 };
 
 struct CommandLine {
     CommandAction action = CommandAction::Serve;
-    std::string certDir;  // MakeCert only
+    std::string certDir;  // MakeCert; TrustCert when given (else the unit's pair)
     std::string problem;  // UsageError only: what was wrong, for the error line
 };
 

@@ -292,7 +292,9 @@ def unit_start_steps(home, runtime):
     with open(unit, encoding="utf-8") as f:
         for line in f:
             if line.startswith("ExecStartPre="):
-                text = line.split("=", 1)[1].strip().replace("%h", home).replace("%t", runtime)
+                # A leading "+" (run outside the sandbox) is systemd's, not the command's.
+                text = line.split("=", 1)[1].strip().lstrip("+").replace("%h", home)
+                text = text.replace("%t", runtime)
                 steps.append(shlex.split(text))
     return steps
 
