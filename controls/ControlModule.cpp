@@ -22,6 +22,9 @@ std::unique_ptr<ControlModule> ControlModule::Load(const char* fileName) {
     module->create_ = create;
     module->destroy_ = destroy;
     module->invoke_ = invoke;
+    // Optional: older modules lack it and are simply not told who asks.
+    module->setCaller_ =
+        ResolveExport<zqt_control_set_caller_fn>(module->library_, "zqt_control_set_caller");
     return module;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
-// A control module loaded once: its library, its four entry points resolved at
-// load time, and the ABI version checked before anything else is called.
+// A control module loaded once: its library, its four entry points (and the
+// optional fifth) resolved at load time, and the ABI version checked before
+// anything else is called.
 
 #include <memory>
+#include <string_view>
 
 #include "controls/SharedLibrary.h"
 #include "zqtca/control_module.h"
@@ -22,6 +24,14 @@ class ControlModule {
                    zqt_value* result) const {
         return invoke_(control, dispid, args, argc, result);
     }
+    // Tells the control the origin of the request about to run; nothing when
+    // the module has no zqt_control_set_caller.
+    void SetCaller(zqt_control* control, std::u16string_view origin) const {
+        if (setCaller_ != nullptr) {
+            setCaller_(control, reinterpret_cast<const uint16_t*>(origin.data()),
+                       static_cast<uint32_t>(origin.size()));
+        }
+    }
 
   private:
     ControlModule() = default;
@@ -30,6 +40,7 @@ class ControlModule {
     zqt_control_create_fn create_ = nullptr;
     zqt_control_destroy_fn destroy_ = nullptr;
     zqt_control_invoke_fn invoke_ = nullptr;
+    zqt_control_set_caller_fn setCaller_ = nullptr;  // optional
 };
 
 }  // namespace zqt

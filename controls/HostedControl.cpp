@@ -87,6 +87,13 @@ ControlResult HostedControl::Invoke(int32_t dispid, ReturnType returnType,
     return zqt::TakeResult(dispid, returnType, result);
 }
 
+void HostedControl::SetCaller(std::u16string_view origin) {
+    std::lock_guard lock(mutex_);
+    if (loaded_) {
+        loaded_->module->SetCaller(loaded_->control.get(), origin);
+    }
+}
+
 int32_t HostedControl::InvokeNumber(int32_t dispid, std::initializer_list<ControlArg> args) {
     return std::get<int32_t>(
         Invoke(dispid, ReturnType::I4, std::span<const ControlArg>(args.begin(), args.size())));

@@ -44,6 +44,11 @@ class HostedControl {
     // a BSTR call on such a control returns the empty text.
     ControlResult Invoke(int32_t dispid, ReturnType returnType, std::span<const ControlArg> args);
 
+    // Tells the control which page the next request comes from (empty: none
+    // given). Nothing happens when the control is missing or its module does
+    // not take a caller.
+    void SetCaller(std::u16string_view origin);
+
     int32_t InvokeNumber(int32_t dispid, std::initializer_list<ControlArg> args = {});
     std::u16string InvokeText(int32_t dispid, std::initializer_list<ControlArg> args = {});
 

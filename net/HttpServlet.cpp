@@ -71,6 +71,9 @@ bool HttpServlet::serve(socket_stream& stream) {
 
     res.set_request_version(req.getHttpMajor(), req.getHttpMinor());
     res.setKeepAlive(req.isKeepAlive());
+    if (!admit(req)) {
+        return refuse(res, 403);
+    }
     const websocket_upgrade upgrade = check_websocket_upgrade(req);
     if (upgrade == websocket_upgrade::accepted && reader.parser().message_complete()) {
         return open_websocket(req, res, stream);
@@ -135,6 +138,9 @@ bool HttpServlet::refuse(HttpServletResponse& res, int status) {
     return false;
 }
 
+bool HttpServlet::admit(HttpServletRequest&) {
+    return true;
+}
 bool HttpServlet::doGet(HttpServletRequest&, HttpServletResponse& res) {
     return refuse(res, 405);
 }

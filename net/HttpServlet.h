@@ -36,6 +36,10 @@ class HttpServlet : public noncopyable {
     session* getSession() const { return session_; }
 
   protected:
+    // Asked once the head is read, before any handler: may this request be
+    // served at all? A refusal is answered "403 Forbidden" (a WebSocket
+    // handshake too) and closes the connection. The default admits all.
+    virtual bool admit(HttpServletRequest& req);
     // The defaults answer "405 Method Not Allowed" and close the connection.
     virtual bool doGet(HttpServletRequest& req, HttpServletResponse& res);
     // After the opening handshake has been answered with 101. True has every

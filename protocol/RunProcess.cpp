@@ -30,7 +30,7 @@ std::u16string ExecuteStep(EumFunction& command) {
 // The chain of steps from step 1; returns the response text without its
 // callback item.
 std::u16string RunChain(const std::u16string& request, int32_t stepCount,
-                        const CommandFactory& factory) {
+                        const CommandFactory& factory, RunSummary& summary) {
     std::u16string response;
     int32_t step = 1;
     // A chain that keeps going back stops after the last step it may run, as
@@ -39,9 +39,12 @@ std::u16string RunChain(const std::u16string& request, int32_t stepCount,
         std::u16string body = ExtractBraceValue(StepKey(step), request);
         std::unique_ptr<EumFunction> command = factory(body);
         if (!command) {
+            summary.succeeded = false;
             return u"FunctionRes[-1]FunctionNotSucessAt[" + Decimal(step) + u"]";
         }
         std::u16string result = ExecuteStep(*command);
+        summary.functionTypes.push_back(command->functionType);
+        summary.succeeded = command->succeeded;
         response =
             u"FunctionType[" + Decimal(command->functionType) + u"]FunctionRes[" + result + u"]";
         std::u16string next =
@@ -61,14 +64,18 @@ std::u16string RunChain(const std::u16string& request, int32_t stepCount,
 
 }  // namespace
 
-std::u16string RunProcess(std::u16string requestText, const CommandFactory& factory) {
+std::u16string RunProcess(std::u16string requestText, const CommandFactory& factory,
+                          RunSummary* summary) {
+    RunSummary unused;
+    RunSummary& ran = summary != nullptr ? *summary : unused;
+    ran = RunSummary();
     std::u16string response;
     std::u16string count = ExtractBraceValue(u"ProcessNum", requestText);
     int32_t stepCount = count.empty() ? 0 : ValueToInt(count);
     if (stepCount <= 0) {
         response = u"FunctionRes[-1]";
     } else {
-        response = RunChain(requestText, stepCount, factory);
+        response = RunChain(requestText, stepCount, factory, ran);
     }
     response +=
         u"ProcessCallBackName[" + ExtractBraceValue(u"ProcessCallBackName", requestText) + u"]";

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "protocol/EumFunction.h"
 
@@ -14,6 +15,14 @@ using CommandFactory = std::function<std::unique_ptr<EumFunction>(const std::u16
 // step were out of range.
 inline constexpr int kMaxStepsPerRequest = 10000;
 
+// What ran, for the audit: never a parameter or a result.
+struct RunSummary {
+    std::vector<int32_t> functionTypes;  // the FunctionType of each step that ran, in order
+    bool succeeded = false;              // the last step that ran succeeded
+};
+
 std::u16string RunProcess(std::u16string requestText);
-// The same with another command factory (tests use commands of their own).
-std::u16string RunProcess(std::u16string requestText, const CommandFactory& factory);
+// The same with another command factory (tests use commands of their own),
+// and, when `summary` is given, the steps that ran written into it.
+std::u16string RunProcess(std::u16string requestText, const CommandFactory& factory,
+                          RunSummary* summary = nullptr);

@@ -3,6 +3,10 @@
 #include <string>
 
 #include "net/json.h"
+#include "net/socket_stream.h"
+#include "net/sslbase_io.h"
+#include "net/websocket_upgrade.h"
+#include "service/audit_line.h"
 #include "service/websocket_session.h"
 
 namespace {
@@ -17,6 +21,15 @@ std::string ServeltDataOf(net::HttpServletRequest& req) {
     }
     const net::json_node* node = body->getFirstElementByTagName("ServeltData");
     return node == nullptr ? std::string() : node->text();
+}
+
+bool OverTls(net::HttpServletRequest& req) {
+    return dynamic_cast<net::sslbase_io*>(req.getSocketStream().get_hook()) != nullptr;
+}
+
+request_caller CallerOf(net::HttpServletRequest& req, const char* plain, const char* secure) {
+    const char* origin = req.getHeader("Origin");
+    return request_caller{origin != nullptr ? origin : "", OverTls(req) ? secure : plain};
 }
 
 }  // namespace
@@ -58,7 +71,7 @@ bool https_servlet::doPost(net::HttpServletRequest& req, net::HttpServletRespons
         case body_status::ok:
             break;
     }
-    std::string answer = dispatch_.RunRequestText(requestText);
+    std::string answer = dispatch_.RunRequestText(requestText, CallerOf(req, "http", "https"));
     res.write(answer);
     bool ended = res.write(nullptr, 0);
     return ended && keepAlive;
@@ -91,7 +104,19 @@ bool https_servlet::doError(net::HttpServletRequest&, net::HttpServletResponse&)
     return false;
 }
 
+bool https_servlet::admit(net::HttpServletRequest& req) {
+    if (dispatch_.Admits(req.getHeader("Origin"))) {
+        return true;
+    }
+    // Nothing runs, but the refusal is on record like any request.
+    const bool upgrade = net::check_websocket_upgrade(req) != net::websocket_upgrade::none;
+    WriteAuditLine(upgrade ? CallerOf(req, "ws", "wss") : CallerOf(req, "http", "https"),
+                   RunSummary(), true);
+    return false;
+}
+
 bool https_servlet::doWebSocket(net::HttpServletRequest& req, net::HttpServletResponse&) {
-    RunWebSocketSession(req.getSocketStream(), dispatch_);
+    // The handshake's origin stands for every message on the connection.
+    RunWebSocketSession(req.getSocketStream(), dispatch_, CallerOf(req, "ws", "wss"));
     return false;
 }

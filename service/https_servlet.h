@@ -14,6 +14,8 @@ class https_servlet : public net::HttpServlet {
     ~https_servlet() override;
 
   protected:
+    // Pages whose origin the policy denies get 403 before anything runs.
+    bool admit(net::HttpServletRequest& req) override;
     bool doGet(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
     bool doWebSocket(net::HttpServletRequest& req, net::HttpServletResponse& res) override;
     bool doPost(net::HttpServletRequest& req, net::HttpServletResponse& res) override;

@@ -8,13 +8,18 @@
 #include <string>
 #include <utility>
 
+#include "controls/HostedControl.h"
 #include "net/log.h"
 #include "net/mbedtls_conf.h"
 #include "net/memcache_session.h"
 #include "net/socket_stream.h"
+#include "protocol/EumFunction.h"
 #include "protocol/RunProcess.h"
 #include "service/PrintLine.h"
+#include "service/audit_line.h"
 #include "service/https_servlet.h"
+#include "service/origin_policy_file.h"
+#include "support/TextConversion.h"
 
 namespace {
 
@@ -71,6 +76,23 @@ void ResolvePath(char (&out)[1024], const char* value) {
     }
 }
 
+// Runs one request text: every hosted control is told the page first, and
+// the audit line follows.
+std::u16string RunForCaller(std::u16string request, const request_caller& caller) {
+    const std::u16string origin = zqt::Utf8ToUtf16(caller.origin);
+    CUlvoctrlctrl::Instance().SetCaller(origin);
+    CUlvocertenrollctrl::Instance().SetCaller(origin);
+    RunSummary ran;
+    std::u16string response = RunProcess(std::move(request), CommandFactory(CreateFunction), &ran);
+    WriteAuditLine(caller, ran);
+    return response;
+}
+
+bool AdmitsOrigin(const char* origin) {
+    static origin_policy_file policy(origin_policy_file::DefaultPath());
+    return policy.Admits(origin);
+}
+
 https_servlet* ServletOf(net::socket_stream* stream) {
     return static_cast<https_servlet*>(stream->get_ctx());
 }
@@ -83,8 +105,7 @@ master_services& master_services::get_instance() {
 }
 
 master_services::master_services()
-    : dispatch_(dispatchLock_,
-                [](std::u16string request) { return RunProcess(std::move(request)); }) {}
+    : dispatch_(dispatchLock_, request_dispatch::runner(RunForCaller), AdmitsOrigin) {}
 
 master_services::~master_services() {
     release_conf();

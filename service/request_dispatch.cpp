@@ -5,10 +5,16 @@
 
 #include "support/TextConversion.h"
 
-request_dispatch::request_dispatch(net::adaptive_mutex& lock, runner run)
-    : lock_(lock), run_(std::move(run)) {}
+request_dispatch::request_dispatch(net::adaptive_mutex& lock, runner run, origin_gate admits)
+    : lock_(lock), run_(std::move(run)), admits_(std::move(admits)) {}
 
-std::string request_dispatch::RunRequestText(std::string_view utf8Request) const {
+request_dispatch::request_dispatch(net::adaptive_mutex& lock, plain_runner run)
+    : lock_(lock), run_([run = std::move(run)](std::u16string request, const request_caller&) {
+          return run(std::move(request));
+      }) {}
+
+std::string request_dispatch::RunRequestText(std::string_view utf8Request,
+                                             const request_caller& caller) const {
     std::u16string request = zqt::Utf8ToUtf16(utf8Request);
     std::u16string response;
     {
@@ -23,7 +29,7 @@ std::string request_dispatch::RunRequestText(std::string_view utf8Request) const
             explicit running_mark(std::atomic<int>& c) : count(c) { ++count; }
             ~running_mark() { --count; }
         } mark(running_);
-        response = run_(std::move(request));
+        response = run_(std::move(request), caller);
     }
     return zqt::Utf16ToUtf8(response);
 }

@@ -23,7 +23,8 @@ void PrintPiece(const char* piece, ssize_t length) {
     PrintLine("read: [%.*s]\r\n", static_cast<int>(length), piece);
 }
 
-bool RunMessage(net::websocket& reader, net::websocket& writer, const request_dispatch& dispatch) {
+bool RunMessage(net::websocket& reader, net::websocket& writer, const request_dispatch& dispatch,
+                const request_caller& caller) {
     // Only the bytes read are looked at (up to the first NUL among them), so
     // the buffer need not be cleared first.
     char buffer[kMessageBufferBytes];
@@ -39,7 +40,8 @@ bool RunMessage(net::websocket& reader, net::websocket& writer, const request_di
         }
         used += static_cast<size_t>(n);
     }
-    std::string answer = dispatch.RunRequestText(std::string_view(buffer, ::strnlen(buffer, used)));
+    std::string answer =
+        dispatch.RunRequestText(std::string_view(buffer, ::strnlen(buffer, used)), caller);
     writer.reset().set_frame_fin(true).set_frame_opcode(net::websocket::FRAME_TEXT);
     writer.set_frame_payload_len(answer.size());
     if (!writer.send_frame_data(answer.data(), answer.size())) {
@@ -89,7 +91,8 @@ bool ReadPong(net::websocket& reader) {
 
 }  // namespace
 
-void RunWebSocketSession(net::socket_stream& stream, const request_dispatch& dispatch) {
+void RunWebSocketSession(net::socket_stream& stream, const request_dispatch& dispatch,
+                         const request_caller& caller) {
     net::websocket reader(stream);
     net::websocket writer(stream);
     for (;;) {
@@ -104,7 +107,7 @@ void RunWebSocketSession(net::socket_stream& stream, const request_dispatch& dis
             case net::websocket::FRAME_TEXT:
             case net::websocket::FRAME_BINARY:
                 ok = reader.get_frame_payload_len() < kMessageBufferBytes &&
-                     RunMessage(reader, writer, dispatch);
+                     RunMessage(reader, writer, dispatch, caller);
                 break;
             case net::websocket::FRAME_PING:
                 ok = AnswerPing(reader, writer);

@@ -64,12 +64,25 @@ ZQT_EXPORT void zqt_control_destroy(zqt_control* control);
 ZQT_EXPORT int32_t zqt_control_invoke(zqt_control* control, int32_t dispid, const zqt_value* args,
                                       uint32_t argc, zqt_value* result);
 
+/* Optional. Tells the control who is asking: the origin of the web page
+ * (its "Origin" header, "https://bank.example"), as length UTF-16 code
+ * units, not NUL-terminated; length 0 (origin may then be NULL) when the
+ * request named none. The host resolves it once when it loads the module
+ * and calls it, under the lock that lets one request run at a time, before
+ * each request text runs; the caller stays the same for every invocation
+ * of that request. The text is the page's own: show it, never trust it.
+ * The module copies what it keeps. The return value is not used (0 for
+ * success). Modules without this export keep working; they are simply not
+ * told. */
+ZQT_EXPORT int zqt_control_set_caller(void* control, const uint16_t* origin, uint32_t length);
+
 /* The entry points as the host resolves them by name. */
 typedef uint32_t (*zqt_module_abi_version_fn)(void);
 typedef zqt_control* (*zqt_control_create_fn)(const char* class_id);
 typedef void (*zqt_control_destroy_fn)(zqt_control* control);
 typedef int32_t (*zqt_control_invoke_fn)(zqt_control* control, int32_t dispid,
                                          const zqt_value* args, uint32_t argc, zqt_value* result);
+typedef int (*zqt_control_set_caller_fn)(void* control, const uint16_t* origin, uint32_t length);
 
 #ifdef __cplusplus
 }

@@ -38,7 +38,15 @@ typedef struct {
     zqt_value* args; /* strings are the module's own copies */
 } call_record;
 
+typedef struct {
+    char* class_id;
+    uint16_t* origin; /* never NULL once recorded, even for length 0 */
+    uint32_t len;
+} caller_record;
+
 static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+static caller_record* g_callers;
+static uint32_t g_caller_count;
 static int32_t g_refuse_create;
 static script_entry* g_scripts;
 static uint32_t g_script_count;
@@ -87,6 +95,13 @@ static void forget_everything(void) {
     free(g_scripts);
     g_scripts = NULL;
     g_script_count = 0;
+    for (i = 0; i < g_caller_count; ++i) {
+        free(g_callers[i].class_id);
+        free(g_callers[i].origin);
+    }
+    free(g_callers);
+    g_callers = NULL;
+    g_caller_count = 0;
     g_refuse_create = 0;
 }
 
@@ -242,6 +257,59 @@ ZQT_EXPORT int32_t zqt_control_invoke(zqt_control* control, int32_t dispid, cons
     pthread_mutex_unlock(&g_lock);
     zqt_trace_leave();
     return rc;
+}
+
+ZQT_EXPORT int zqt_control_set_caller(void* control, const uint16_t* origin, uint32_t length) {
+    const zqt_control* made = control;
+    caller_record record;
+    caller_record* grown;
+    if (made == NULL || (origin == NULL && length > 0)) {
+        return kBadCall;
+    }
+    zqt_trace_caller(made->class_id, origin, length);
+    record.class_id = copy_text(made->class_id);
+    record.origin = copy_units(origin, length);
+    record.len = length;
+    pthread_mutex_lock(&g_lock);
+    grown = realloc(g_callers, (g_caller_count + 1) * sizeof(caller_record));
+    if (grown == NULL || record.class_id == NULL || record.origin == NULL) {
+        pthread_mutex_unlock(&g_lock);
+        free(record.class_id);
+        free(record.origin);
+        return kBadCall;
+    }
+    g_callers = grown;
+    g_callers[g_caller_count++] = record;
+    pthread_mutex_unlock(&g_lock);
+    return 0;
+}
+
+uint32_t zqt_recording_caller_count(void) {
+    uint32_t count;
+    pthread_mutex_lock(&g_lock);
+    count = g_caller_count;
+    pthread_mutex_unlock(&g_lock);
+    return count;
+}
+
+int32_t zqt_recording_caller(uint32_t index, const char** class_id, const uint16_t** origin,
+                             uint32_t* length) {
+    int32_t found = 0;
+    pthread_mutex_lock(&g_lock);
+    if (index < g_caller_count) {
+        if (class_id != NULL) {
+            *class_id = g_callers[index].class_id;
+        }
+        if (origin != NULL) {
+            *origin = g_callers[index].origin;
+        }
+        if (length != NULL) {
+            *length = g_callers[index].len;
+        }
+        found = 1;
+    }
+    pthread_mutex_unlock(&g_lock);
+    return found;
 }
 
 void zqt_recording_reset(void) {

@@ -41,6 +41,14 @@ int32_t zqt_recording_call(uint32_t index, const char** class_id, int32_t* dispi
  * Returns 0 when there is no such argument. */
 int32_t zqt_recording_arg(uint32_t index, uint32_t arg, zqt_value* out);
 
+/* The number of zqt_control_set_caller calls since the last reset, and call
+ * `index`: its control's class id and the origin it was given (length code
+ * units, not NUL-terminated). Returns 0 when there is no such call. Strings
+ * stay valid until the next reset. */
+uint32_t zqt_recording_caller_count(void);
+int32_t zqt_recording_caller(uint32_t index, const char** class_id, const uint16_t** origin,
+                             uint32_t* length);
+
 #ifdef __cplusplus
 }
 #endif

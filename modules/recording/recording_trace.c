@@ -115,3 +115,22 @@ void zqt_trace_enter(const char* class_id, int32_t dispid, const zqt_value* args
 void zqt_trace_leave(void) {
     __atomic_fetch_sub(&g_in_flight, 1, __ATOMIC_SEQ_CST);
 }
+
+void zqt_trace_caller(const char* class_id, const uint16_t* origin, uint32_t length) {
+    const char* path = getenv("ZQT_RECORDING_CALLER_TRACE");
+    FILE* out;
+    uint32_t i;
+    if (path == NULL || *path == '\0') {
+        return;
+    }
+    out = fopen(path, "a");
+    if (out == NULL) {
+        return;
+    }
+    fprintf(out, "%s CALLER ", class_id);
+    for (i = 0; i < length; ++i) {
+        write_unit(out, origin[i]);
+    }
+    fputc('\n', out);
+    fclose(out);
+}

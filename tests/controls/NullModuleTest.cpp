@@ -49,6 +49,14 @@ TEST_P(NullModuleTest, EnrolmentControlAnswersZero) {
 INSTANTIATE_TEST_SUITE_P(Dispids, NullModuleTest, ::testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// The null module has no zqt_control_set_caller: telling it the caller is
+// harmless and it answers as before.
+TEST(NullModuleLoadTest, AModuleWithoutTheCallerExportKeepsWorking) {
+    ASSERT_TRUE(CUlvoctrlctrl::Instance().Create());
+    CUlvoctrlctrl::Instance().SetCaller(u"https://bank.example");
+    EXPECT_EQ(CUlvoctrlctrl::Instance().InvokeText(10, {u"a"}), u"0");
+}
+
 TEST(NullModuleLoadTest, BothControlsComeFromTheNullModule) {
     ASSERT_TRUE(CUlvoctrlctrl::Instance().Create());
     ASSERT_TRUE(CUlvocertenrollctrl::Instance().Create());

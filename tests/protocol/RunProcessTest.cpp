@@ -14,9 +14,10 @@ namespace {
 class RunProcessTest : public testing::Test {
   protected:
     std::u16string Run(const std::u16string& request) {
-        return RunProcess(request, ScriptedFactory(journal));
+        return RunProcess(request, ScriptedFactory(journal), &summary);
     }
     Journal journal;
+    RunSummary summary;
 };
 
 struct ChainCase {
@@ -38,6 +39,8 @@ TEST_P(Chains, ReportTheLastStepThatRan) {
     EXPECT_EQ(Run(GetParam().request), GetParam().response);
     EXPECT_EQ(journal.executed, GetParam().executed);
     EXPECT_EQ(journal.live, 0);
+    // The audit's list is exactly the steps that ran.
+    EXPECT_EQ(summary.functionTypes, GetParam().executed);
 }
 
 // No usable step count: no command is asked for.
@@ -293,6 +296,30 @@ TEST(RunProcessResult, IsWrittenUnescaped) {
     };
     EXPECT_EQ(RunProcess(u"ProcessNum{1}ProcessCallBackName{c]b}", factory),
               u"FunctionType[3]FunctionRes[a]b[c}]ProcessCallBackName[c]b]");
+}
+
+// Whether the chain succeeded is the last step's flag, whatever came before.
+TEST_F(RunProcessTest, SummarySaysWhetherTheLastStepSucceeded) {
+    Run(u"ProcessNum{2}ProcessEntity-1{FunctionType[5]Param2[ok]TrueNext[2]}"
+        u"ProcessEntity-2{FunctionType[6]}");
+    EXPECT_EQ(summary.functionTypes, (std::vector<int32_t>{5, 6}));
+    EXPECT_FALSE(summary.succeeded);
+
+    Run(u"ProcessNum{2}ProcessEntity-1{FunctionType[5]FalseNext[2]}"
+        u"ProcessEntity-2{FunctionType[6]Param2[ok]}");
+    EXPECT_EQ(summary.functionTypes, (std::vector<int32_t>{5, 6}));
+    EXPECT_TRUE(summary.succeeded);
+
+    // An unknown command ends the chain as a failure, and the summary is
+    // fresh for each run.
+    Run(u"ProcessNum{2}ProcessEntity-1{FunctionType[5]Param2[ok]TrueNext[2]}"
+        u"ProcessEntity-2{FunctionType[999]}");
+    EXPECT_EQ(summary.functionTypes, (std::vector<int32_t>{5}));
+    EXPECT_FALSE(summary.succeeded);
+
+    Run(u"ProcessNum{0}");
+    EXPECT_TRUE(summary.functionTypes.empty());
+    EXPECT_FALSE(summary.succeeded);
 }
 
 }  // namespace

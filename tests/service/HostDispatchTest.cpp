@@ -28,4 +28,21 @@ TEST(HostDispatch, LeavesTheDispatchLockFree) {
     host.dispatch_lock().unlock();
 }
 
+TEST(HostDispatch, LeavesOneAuditLinePerRequestText) {
+    const request_dispatch& dispatch = master_services::get_instance().dispatch();
+    ::testing::internal::CaptureStderr();
+    dispatch.RunRequestText("ProcessNum{0}ProcessCallBackName{Param-Secret}",
+                            request_caller{"https://bank.example", "wss"});
+    dispatch.RunRequestText("ProcessNum{0}");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(
+        said.find(" origin=\"https://bank.example\" transport=wss functions=- chain=failed\n"),
+        std::string::npos)
+        << said;
+    EXPECT_NE(said.find(" origin=\"\" transport=http functions=- chain=failed\n"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("Param-Secret"), std::string::npos) << said;
+}
+
 }  // namespace

@@ -32,7 +32,8 @@ std::string ServerFrame(unsigned char opcode, const std::string& payload) {
 class Session : public ::testing::Test {
   protected:
     void Start() {
-        thread_ = std::thread([this] { RunWebSocketSession(pair_.stream(), runner_.dispatch()); });
+        thread_ = std::thread(
+            [this] { RunWebSocketSession(pair_.stream(), runner_.dispatch(), caller_); });
     }
     // The session has ended on its own; everything it sent before that,
     // which is all in the socket by now.
@@ -55,6 +56,7 @@ class Session : public ::testing::Test {
     }
 
     service_test::RecordingDispatch runner_;
+    request_caller caller_{"https://page.example", "wss"};
     net::test::stream_pair pair_;
     std::thread thread_;
 };
@@ -68,6 +70,9 @@ TEST_F(Session, TextAndBinaryMessagesRunAndAreAnsweredAsText) {
                            ServerFrame(1, "FunctionRes[\xe7\xad\xbe]"));
     EXPECT_EQ(runner_.seen(), (std::vector<std::u16string>{u"ProcessNum{1}", u"\u7b7e"}));
     EXPECT_TRUE(runner_.lockHeldEveryTime());
+    // Every message of the connection runs for the handshake's caller.
+    const service_test::seen_caller handshake{"https://page.example", "wss"};
+    EXPECT_EQ(runner_.callers(), (std::vector<service_test::seen_caller>{handshake, handshake}));
 }
 
 TEST_F(Session, AMessageEndsAtItsFirstNul) {

@@ -5,6 +5,7 @@
 #include "control/MainControl.h"
 #include "core/Outcome.h"
 #include "crypto/Algorithms.h"
+#include "pin/CallerText.h"
 #include "pin/PinEntry.h"
 
 namespace ref {
@@ -36,7 +37,7 @@ KeyKind CertificateKind(X509* cert) {
 Secret Ask(MainControl& control, const CertEntry& entry, const std::string& operation) {
     PinRequest request;
     request.title = "Signing service";
-    request.description = PromptDescription(entry, operation);
+    request.description = PromptDescription(control.caller, entry, operation);
     request.prompt = entry.source == Source::kToken ? "PIN:" : "Password:";
     const PinEntrySettings settings{control.config.pinentry, control.config.pinTimeoutSeconds};
     PinAnswer answer = AskPin(settings, request);
@@ -95,8 +96,9 @@ UnlockedKey::~UnlockedKey() {
     session_.reset();
 }
 
-std::string PromptDescription(const CertEntry& entry, const std::string& operation) {
-    std::string text = "A web page asks to use your private key: " + operation + ".\n\n";
+std::string PromptDescription(const std::string& caller, const CertEntry& entry,
+                              const std::string& operation) {
+    std::string text = Asker(caller) + " asks to use your private key: " + operation + ".\n\n";
     text += "Certificate: " + NameText(X509_get_subject_name(entry.cert.get())) + "\n";
     text += "Serial: " + SerialText(entry.cert.get()) + "\n";
     if (entry.source == Source::kToken) {

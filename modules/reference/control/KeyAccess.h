@@ -59,7 +59,9 @@ auto WithKey(const UnlockedKey& key, const char* name, Operation&& operation) {
 std::shared_ptr<UnlockedKey> UnlockKey(MainControl& control, const CertEntry& entry,
                                        const std::string& operation);
 
-// The text of the prompt: operation, subject, serial and where the key is.
-std::string PromptDescription(const CertEntry& entry, const std::string& operation);
+// The text of the prompt: who asks (the page's origin, see Asker), the
+// operation, subject, serial and where the key is.
+std::string PromptDescription(const std::string& caller, const CertEntry& entry,
+                              const std::string& operation);
 
 }  // namespace ref

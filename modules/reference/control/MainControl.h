@@ -66,6 +66,10 @@ class MainControl {
     int32_t lastCode = 0;
     std::string lastMessage = "OK";
 
+    // The origin of the page whose request runs now (empty: none given),
+    // as the host told it; named in every prompt.
+    std::string caller;
+
     // The window's key when it is open, unexpired and for this certificate.
     std::shared_ptr<UnlockedKey> WindowKey(ByteView certDer);
     void CloseWindow();

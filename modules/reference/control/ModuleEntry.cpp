@@ -3,6 +3,7 @@
 #include <new>
 
 #include "control/MainControl.h"
+#include "pin/CallerText.h"
 #include "zqtca/control_module.h"
 
 struct zqt_control {
@@ -37,6 +38,18 @@ ZQT_EXPORT int32_t zqt_control_invoke(zqt_control* control, int32_t dispid, cons
     }
     try {
         return control->main.Invoke(dispid, args, argc, result);
+    } catch (...) {
+        return 1;
+    }
+}
+
+ZQT_EXPORT int zqt_control_set_caller(void* control, const uint16_t* origin, uint32_t length) {
+    if (control == nullptr) {
+        return 1;
+    }
+    try {
+        static_cast<zqt_control*>(control)->main.caller = ref::CallerFromOrigin(origin, length);
+        return 0;
     } catch (...) {
         return 1;
     }

@@ -45,6 +45,10 @@ class EnrolControl {
     int32_t lastCode = 0;
     std::string lastMessage = "OK";
 
+    // The origin of the page whose request runs now (empty: none given),
+    // as the host told it; named in every prompt.
+    std::string caller;
+
     // Where pending software keys wait for their certificates.
     std::string PendingDir() const { return config.storeDir + "/pending"; }
 

@@ -2,6 +2,7 @@
 
 #include "core/Outcome.h"
 #include "enrol/EnrolControl.h"
+#include "pin/CallerText.h"
 #include "pin/PinEntry.h"
 #include "pkcs11/TokenSession.h"
 
@@ -33,8 +34,9 @@ Secret Ask(EnrolControl& control, const std::string& description, const char* pr
     Fail(kCancelled, "no usable PIN entry" + (answer.detail.empty() ? "" : ": " + answer.detail));
 }
 
-std::string Describe(const std::string& operation, const std::string& where) {
-    return "A web page asks to " + operation + ".\n\n" + where;
+std::string Describe(const EnrolControl& control, const std::string& operation,
+                     const std::string& where) {
+    return Asker(control.caller) + " asks to " + operation + ".\n\n" + where;
 }
 
 }  // namespace
@@ -45,16 +47,16 @@ void LoginForEnrolment(EnrolControl& control, TokenSession& session, const std::
         session.Login(nullptr);
         return;
     }
-    const Secret pin =
-        Ask(control, Describe(operation, "Token: " + token.label + " (" + token.serial + ")"),
-            "PIN:", false);
+    const Secret pin = Ask(
+        control, Describe(control, operation, "Token: " + token.label + " (" + token.serial + ")"),
+        "PIN:", false);
     session.Login(&pin);
 }
 
 Secret AskNewPassword(EnrolControl& control, const std::string& operation) {
     Secret password =
         Ask(control,
-            Describe(operation,
+            Describe(control, operation,
                      "Store: software certificate\nChoose a password for the new key; "
                      "it will be asked whenever the key is used."),
             "Password:", true);
@@ -65,7 +67,7 @@ Secret AskNewPassword(EnrolControl& control, const std::string& operation) {
 
 Secret AskSoftPassword(EnrolControl& control, const std::string& operation) {
     return Ask(control,
-               Describe(operation,
+               Describe(control, operation,
                         "Store: software certificate\nThe password chosen when the "
                         "key was made."),
                "Password:", false);

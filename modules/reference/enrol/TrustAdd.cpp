@@ -13,6 +13,7 @@
 #include "enrol/EnrolKeys.h"
 #include "enrol/EnrolPrompts.h"
 #include "inventory/CertFacts.h"
+#include "pin/CallerText.h"
 #include "store/PrivateFiles.h"
 
 namespace ref {
@@ -73,7 +74,8 @@ void OfferTrust(EnrolControl& control, const std::vector<X509*>& cas) {
     if (fresh.empty())
         return;
     std::string description =
-        "A web page sent certification authorities with your new certificate. Trust them "
+        Asker(control.caller) +
+        " sent certification authorities with your new certificate. Trust them "
         "for checking signatures?\n";
     for (X509* ca : fresh)
         description +=

@@ -4,6 +4,7 @@
 #include "core/Text.h"
 #include "inventory/CertificateInfo.h"
 #include "methods/MethodSupport.h"
+#include "pin/CallerText.h"
 #include "pin/PinEntry.h"
 
 namespace ref {
@@ -107,13 +108,14 @@ int32_t CheckPfxCertInIE(MainControl& c, const MethodArgs& a) {
     return kOk;
 }
 
-std::string DescribeForConfirm(X509* cert) {
+std::string DescribeForConfirm(const std::string& caller, X509* cert) {
     const auto name = [](const X509_NAME* n) {
         BioPtr bio(BIO_new(BIO_s_mem()));
         X509_NAME_print_ex(bio.get(), n, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
         return AsString(BioBytes(bio.get()));
     };
-    return "A web page asks to add a certificate with its private key to your software "
+    return Asker(caller) +
+           " asks to add a certificate with its private key to your software "
            "store.\n\nSubject: " +
            name(X509_get_subject_name(cert)) + "\nIssuer: " + name(X509_get_issuer_name(cert));
 }
@@ -126,7 +128,7 @@ int32_t PfxCertDownLoad(MainControl& c, const MethodArgs& a) {
     OpenedPfx opened = ParsePfx(*pfx, password);
     const PinEntrySettings settings{c.config.pinentry, c.config.pinTimeoutSeconds};
     const PinAnswer answer =
-        AskConfirm(settings, "Signing service", DescribeForConfirm(opened.cert.get()));
+        AskConfirm(settings, "Signing service", DescribeForConfirm(c.caller, opened.cert.get()));
     if (answer.status == PinStatus::kCancelled)
         Fail(kCancelled, "the user declined");
     if (answer.status != PinStatus::kOk) {

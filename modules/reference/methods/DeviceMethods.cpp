@@ -13,6 +13,7 @@
 #include "core/Text.h"
 #include "methods/MethodSupport.h"
 #include "methods/ModuleVersion.h"
+#include "pin/CallerText.h"
 #include "pin/PinEntry.h"
 #include "pkcs11/TokenSession.h"
 
@@ -79,9 +80,9 @@ int32_t ZQTCheckUkeyPin(MainControl& c, const MethodArgs& a) {
     if (pin.empty()) {
         PinRequest request;
         request.title = "Signing service";
-        request.description =
-            "A web page asks to check the PIN of your token.\n\nToken: " + token.label + " (" +
-            token.serial + ")";
+        request.description = Asker(c.caller) +
+                              " asks to check the PIN of your token.\n\nToken: " + token.label +
+                              " (" + token.serial + ")";
         request.prompt = "PIN:";
         PinAnswer answer = AskPin({c.config.pinentry, c.config.pinTimeoutSeconds}, request);
         if (answer.status == PinStatus::kCancelled)

@@ -18,7 +18,7 @@ bool TokenMatches(const TokenInfo& token, const std::string& sel) {
 Secret AskTokenPin(MainControl& control, const CertEntry& owner, const std::string& operation) {
     PinRequest request;
     request.title = "Signing service";
-    request.description = PromptDescription(owner, operation);
+    request.description = PromptDescription(control.caller, owner, operation);
     request.prompt = "PIN:";
     PinAnswer answer = AskPin({control.config.pinentry, control.config.pinTimeoutSeconds}, request);
     switch (answer.status) {

@@ -41,6 +41,13 @@ ControlModule::ControlModule() {
     create_ = Resolve<zqt_control_create_fn>(handle_, "zqt_control_create");
     destroy_ = Resolve<zqt_control_destroy_fn>(handle_, "zqt_control_destroy");
     invoke_ = Resolve<zqt_control_invoke_fn>(handle_, "zqt_control_invoke");
+    setCaller_ = Resolve<zqt_control_set_caller_fn>(handle_, "zqt_control_set_caller");
+}
+
+int ControlModule::SetCaller(zqt_control* control, const std::string& origin) const {
+    const std::u16string units = Utf16(origin);
+    return setCaller_(control, reinterpret_cast<const uint16_t*>(units.data()),
+                      static_cast<uint32_t>(units.size()));
 }
 
 ControlModule::~ControlModule() {
@@ -109,6 +116,10 @@ ControlScope::~ControlScope() {
     if (control_ != nullptr)
         ControlModule::Shared().Destroy(control_);
     RunShell("rm -rf " + ShellQuote(home_));
+}
+
+void ControlScope::SetCaller(const std::string& origin) {
+    ASSERT_EQ(ControlModule::Shared().SetCaller(control_, origin), 0);
 }
 
 void ControlScope::Recreate() {

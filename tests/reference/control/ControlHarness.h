@@ -35,6 +35,9 @@ class ControlModule {
     int32_t Invoke(zqt_control* control, int32_t dispid, const std::vector<Arg>& args,
                    uint16_t resultVt, int32_t* number, std::string* text) const;
 
+    // zqt_control_set_caller with the origin (UTF-8, sent as UTF-16).
+    int SetCaller(zqt_control* control, const std::string& origin) const;
+
     static const ControlModule& Shared();
 
   private:
@@ -43,6 +46,7 @@ class ControlModule {
     zqt_control_create_fn create_ = nullptr;
     zqt_control_destroy_fn destroy_ = nullptr;
     zqt_control_invoke_fn invoke_ = nullptr;
+    zqt_control_set_caller_fn setCaller_ = nullptr;
 };
 
 // A scratch home for one test: XDG_DATA_HOME, XDG_CONFIG_HOME, ZQT_PINENTRY
@@ -66,6 +70,9 @@ class ControlScope {
                            bool legacy = false);
     // Trusts the test CAs.
     void TrustTestCas();
+
+    // Tells the control which page asks, as the host does before a request.
+    void SetCaller(const std::string& origin);
 
     // Makes a new control (after changing the environment or files).
     void Recreate();

@@ -162,9 +162,17 @@ TEST_F(SelectionTest, PfxDownloadStoresOneFileAfterConfirmation) {
     EXPECT_EQ(scope->Number(37, {b64, std::string("ec pass")}), -6);
     EXPECT_EQ(files(), before);
     scope->pinentry().Set(FakePinentry::Action::kConfirm);
+    scope->SetCaller("https://bank.example");
     EXPECT_EQ(scope->Number(37, {b64, std::string("ec pass")}), 0) << scope->LastMessage();
     EXPECT_EQ(files(), before + 1);
     EXPECT_EQ(scope->pinentry().Confirms(), 2);
+    // The confirmation names the page that asks.
+    std::string desc;
+    for (const std::string& line : scope->pinentry().Lines()) {
+        if (line.rfind("SETDESC ", 0) == 0)
+            desc = line;
+    }
+    EXPECT_EQ(desc.rfind("SETDESC https://bank.example asks to add a certificate", 0), 0u) << desc;
     EXPECT_EQ(scope->Number(36, {pki().ec.serial}), 0);
     for (const auto& e : std::filesystem::directory_iterator(scope->StoreDir())) {
         struct stat st {};

@@ -202,6 +202,37 @@ TEST_F(SoftSigningTest, PromptOutcomes) {
     EXPECT_EQ(scope->LastCode(), -6);
 }
 
+// The page's origin starts every prompt; the page chose it, so it cannot
+// add a line or an Assuan command, and no origin is said as such.
+TEST_F(SoftSigningTest, ThePromptNamesThePage) {
+    struct Case {
+        std::string origin;
+        std::string starts;
+    };
+    const Case cases[] = {
+        {"https://bank.example", "SETDESC https://bank.example asks to use your private key: "},
+        {"", "SETDESC A local caller (no web page given) asks to use your private key: "},
+        {"https://x\nGETPIN 100%", "SETDESC https://x?GETPIN?100%25 asks to "},
+    };
+    for (const Case& c : cases) {
+        scope->pinentry().Set(FakePinentry::Action::kPin, kPassword);
+        scope->SetCaller(c.origin);
+        ASSERT_FALSE(scope->Text(10, {std::string("x"), pki().rsa.serial}).empty())
+            << scope->LastMessage();
+        std::vector<std::string> descs;
+        int getpins = 0;
+        for (const std::string& line : scope->pinentry().Lines()) {
+            if (line.rfind("SETDESC ", 0) == 0)
+                descs.push_back(line);
+            getpins += line == "GETPIN";
+        }
+        ASSERT_FALSE(descs.empty());
+        EXPECT_EQ(descs.back().rfind(c.starts, 0), 0u) << descs.back();
+        EXPECT_NE(descs.back().find("rsa leaf"), std::string::npos) << descs.back();
+        EXPECT_EQ(static_cast<size_t>(getpins), descs.size()) << "one GETPIN per prompt";
+    }
+}
+
 TEST_F(SoftSigningTest, ThePromptNamesTheCertificate) {
     ASSERT_FALSE(scope->Text(10, {std::string("x"), pki().rsa.serial}).empty());
     std::string desc;

@@ -44,6 +44,13 @@ LoadedModule::LoadedModule(const std::string& fileName) {
     create_ = Resolve<zqt_control_create_fn>(handle_, "zqt_control_create");
     destroy_ = Resolve<zqt_control_destroy_fn>(handle_, "zqt_control_destroy");
     invoke_ = Resolve<zqt_control_invoke_fn>(handle_, "zqt_control_invoke");
+    setCaller_ = Resolve<zqt_control_set_caller_fn>(handle_, "zqt_control_set_caller");
+}
+
+int LoadedModule::SetCaller(zqt_control* control, const std::string& origin) const {
+    const std::u16string units = zqt::Utf8ToUtf16(origin);
+    return setCaller_(control, reinterpret_cast<const uint16_t*>(units.data()),
+                      static_cast<uint32_t>(units.size()));
 }
 
 LoadedModule::~LoadedModule() {

@@ -33,6 +33,9 @@ class LoadedModule {
     int32_t InvokeRaw(zqt_control* control, int32_t dispid, const std::vector<zqt_value>& args,
                       uint16_t resultVt) const;
 
+    // zqt_control_set_caller with the origin (UTF-8 here, UTF-16 on the wire).
+    int SetCaller(zqt_control* control, const std::string& origin) const;
+
     static const LoadedModule& Enrolment();
     static const LoadedModule& Main();
 
@@ -42,6 +45,7 @@ class LoadedModule {
     zqt_control_create_fn create_ = nullptr;
     zqt_control_destroy_fn destroy_ = nullptr;
     zqt_control_invoke_fn invoke_ = nullptr;
+    zqt_control_set_caller_fn setCaller_ = nullptr;
 };
 
 // One control of a module; calls that must be invocations that ran.

@@ -61,6 +61,29 @@ std::string RequestInStore(EnrolScope& scope, const char* keySpec, bool sm2) {
     return request;
 }
 
+// The new password's prompt starts with the page that asks for the key.
+TEST(SoftEnrolment, ThePromptNamesThePage) {
+    EnrolScope scope(false);
+    scope.pinentry().Set(FakePinentry::Action::kPin, kPassword);
+    auto& enrol = scope.enrol();
+    ASSERT_EQ(enrol.Number(kSetUSBKeyType, {"soft", "RSA2048", "CN=Soft User,O=zqtca test"}), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {"https://ca.example", "SETDESC https://ca.example asks to "},
+        {"", "SETDESC A local caller (no web page given) asks to "},
+    };
+    for (const auto& [origin, starts] : cases) {
+        ASSERT_EQ(LoadedModule::Enrolment().SetCaller(enrol.get(), origin), 0);
+        scope.pinentry().ClearLog();
+        ASSERT_FALSE(enrol.Text(kCreateP10).empty()) << enrol.Text(kLastMessage);
+        std::string desc;
+        for (const std::string& line : scope.pinentry().Lines()) {
+            if (line.rfind("SETDESC ", 0) == 0)
+                desc = line;
+        }
+        EXPECT_EQ(desc.rfind(starts, 0), 0u) << desc;
+    }
+}
+
 TEST(SoftEnrolment, Rsa2048InstalledFromPkcs7AndSigns) {
     EnrolScope scope(false);
     scope.pinentry().Set(FakePinentry::Action::kPin, kPassword);
