@@ -47,6 +47,7 @@ typedef struct {
 static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 static caller_record* g_callers;
 static uint32_t g_caller_count;
+static uint32_t g_caller_capacity;
 static int32_t g_refuse_create;
 static script_entry* g_scripts;
 static uint32_t g_script_count;
@@ -101,7 +102,7 @@ static void forget_everything(void) {
     }
     free(g_callers);
     g_callers = NULL;
-    g_caller_count = 0;
+    g_caller_count = g_caller_capacity = 0;
     g_refuse_create = 0;
 }
 
@@ -271,14 +272,22 @@ ZQT_EXPORT int zqt_control_set_caller(void* control, const uint16_t* origin, uin
     record.origin = copy_units(origin, length);
     record.len = length;
     pthread_mutex_lock(&g_lock);
-    grown = realloc(g_callers, (g_caller_count + 1) * sizeof(caller_record));
+    /* Doubling: a service under load records a caller per request. */
+    grown = g_callers;
+    if (g_caller_count == g_caller_capacity) {
+        uint32_t capacity = g_caller_capacity ? g_caller_capacity * 2 : 16;
+        grown = realloc(g_callers, capacity * sizeof(caller_record));
+        if (grown != NULL) {
+            g_callers = grown;
+            g_caller_capacity = capacity;
+        }
+    }
     if (grown == NULL || record.class_id == NULL || record.origin == NULL) {
         pthread_mutex_unlock(&g_lock);
         free(record.class_id);
         free(record.origin);
         return kBadCall;
     }
-    g_callers = grown;
     g_callers[g_caller_count++] = record;
     pthread_mutex_unlock(&g_lock);
     return 0;
