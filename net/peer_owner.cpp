@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -147,9 +148,14 @@ std::optional<uid_t> peer_owner_lookup::owner(const sockaddr_in& source,
             reset();
             return std::nullopt;
         }
-        int left = static_cast<int>(got);
-        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, left);
-             message = NLMSG_NEXT(message, left)) {
+        // The messages in what came, walked by hand (NLMSG_OK mixes signs).
+        size_t left = static_cast<size_t>(got);
+        for (size_t at = 0; left - at >= sizeof(nlmsghdr);) {
+            auto* message = reinterpret_cast<nlmsghdr*>(buffer + at);
+            if (message->nlmsg_len < sizeof(nlmsghdr) || message->nlmsg_len > left - at) {
+                break;
+            }
+            at += std::min<size_t>(NLMSG_ALIGN(message->nlmsg_len), left - at);
             if (message->nlmsg_seq != request.head.nlmsg_seq) {
                 continue;  // a leftover of an earlier lookup
             }
