@@ -223,6 +223,28 @@ void NoteMissingFirefox(const std::vector<NssDatabase>& databases, const TrustSe
     }
 }
 
+// Runs `change` on every database found, one line each on `out` (what
+// changed) or `err` (why not); 1 when any of them failed.
+template <typename Change>
+int InEachDatabase(const TrustSetup& setup, const std::string& certutil, std::ostream& out,
+                   std::ostream& err, Change change) {
+    int status = 0;
+    const std::vector<NssDatabase> databases = FindNssDatabases(setup.home);
+    for (const NssDatabase& entry : databases) {
+        Database db(certutil, entry.directory);
+        std::string problem;
+        if (auto done = change(entry, db, problem)) {
+            out << entry.directory << ": " << *done << '\n';
+        } else {
+            err << "zqtca-service: " << entry.directory << ": " << problem << '\n';
+            status = 1;
+        }
+    }
+    NoteMissingFirefox(databases, setup, out);
+    out << std::flush;
+    return status;
+}
+
 }  // namespace
 
 std::string DefaultCertificateDirectory(const std::string& home) {
@@ -238,21 +260,10 @@ int TrustCertificate(const TrustSetup& setup, std::ostream& out, std::ostream& e
     if (!body) {
         return 1;
     }
-    int status = 0;
-    const std::vector<NssDatabase> databases = FindNssDatabases(setup.home);
-    for (const NssDatabase& entry : databases) {
-        Database db(*certutil, entry.directory);
-        std::string problem;
-        if (auto change = TrustIn(setup, entry, db, *body, problem)) {
-            out << entry.directory << ": " << *change << '\n';
-        } else {
-            err << "zqtca-service: " << entry.directory << ": " << problem << '\n';
-            status = 1;
-        }
-    }
-    NoteMissingFirefox(databases, setup, out);
-    out << std::flush;
-    return status;
+    return InEachDatabase(setup, *certutil, out, err,
+                          [&](const NssDatabase& entry, Database& db, std::string& problem) {
+                              return TrustIn(setup, entry, db, *body, problem);
+                          });
 }
 
 int UntrustCertificate(const TrustSetup& setup, std::ostream& out, std::ostream& err) {
@@ -260,21 +271,10 @@ int UntrustCertificate(const TrustSetup& setup, std::ostream& out, std::ostream&
     if (!certutil || !UsableHome(setup, err)) {
         return 1;
     }
-    int status = 0;
-    const std::vector<NssDatabase> databases = FindNssDatabases(setup.home);
-    for (const NssDatabase& entry : databases) {
-        Database db(*certutil, entry.directory);
-        std::string problem;
-        if (auto change = UntrustIn(db, problem)) {
-            out << entry.directory << ": " << *change << '\n';
-        } else {
-            err << "zqtca-service: " << entry.directory << ": " << problem << '\n';
-            status = 1;
-        }
-    }
-    NoteMissingFirefox(databases, setup, out);
-    out << std::flush;
-    return status;
+    return InEachDatabase(setup, *certutil, out, err,
+                          [](const NssDatabase&, Database& db, std::string& problem) {
+                              return UntrustIn(db, problem);
+                          });
 }
 
 }  // namespace zqt
