@@ -1,5 +1,6 @@
 #include "net/HttpServlet.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -14,6 +15,12 @@ namespace {
 // A body the handler left unread is read and dropped up to this size so
 // the connection can go on; a longer one closes it.
 constexpr size_t kDrainBytes = 1024 * 1024;
+
+// After an answer to a request whose body is still arriving, the rest is
+// read and dropped for this long, and up to this much, before the socket
+// closes, so that the peer gets to read the answer.
+constexpr std::chrono::milliseconds kLingerTime{2000};
+constexpr size_t kLingerBytes = 8 * 1024 * 1024;
 
 }  // namespace
 
@@ -91,6 +98,9 @@ bool HttpServlet::serve(socket_stream& stream) {
     // What the handler wrote goes out before anything more is read.
     res.flush();
     if (!keep || !res.reusable()) {
+        if (res.headerSent() && !reader.parser().message_complete()) {
+            stream.close_lingering(kLingerTime, kLingerBytes);
+        }
         return false;
     }
     if (!reader.parser().message_complete()) {

@@ -157,6 +157,31 @@ ssize_t socket_stream::recv_waiting(void* buf, size_t len) {
     }
 }
 
+void socket_stream::close_lingering(std::chrono::milliseconds limit, size_t budget) {
+    if (fd_ < 0 || ::shutdown(fd_, SHUT_WR) != 0) {
+        return;
+    }
+    aheadBegin_ = aheadEnd_ = 0;  // the buffer is scratch from here on
+    const clock_type::time_point until = clock_type::now() + limit;
+    size_t dropped = 0;
+    while (dropped <= budget) {
+        const int ms = wait_budget_ms(0, true, until);
+        pollfd p{fd_, POLLIN, 0};
+        const int rc = ::poll(&p, 1, ms);
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        if (rc <= 0) {
+            return;
+        }
+        const ssize_t n = ::recv(fd_, ahead_, sizeof ahead_, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return;
+        }
+        dropped += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+}
+
 ssize_t socket_stream::sock_read(void* buf, size_t len) {
     timedOut_ = false;
     if (len == 0) {

@@ -62,6 +62,12 @@ class socket_stream {
 
     bool has_unread() const { return !pushedBack_.empty(); }
 
+    // Ends the sending side, then reads and drops what the peer still sends
+    // until it closes, for at most `limit` or `budget` bytes. Closing with
+    // unread bytes makes the kernel reset the connection, and a reset can
+    // destroy an answer the peer has not read yet.
+    void close_lingering(std::chrono::milliseconds limit, size_t budget);
+
     enum class wait_result { ready, timed_out, closed };
     // Waits, with the time-out, until there is something to read. A peer
     // that closed cleanly is told apart only without a hook.
