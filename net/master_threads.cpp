@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-#include "net/connection_threads.h"
+#include "net/event_core.h"
 #include "net/listen_address.h"
 #include "net/listener_set.h"
 #include "net/log.h"
@@ -35,7 +35,7 @@ constexpr size_t kStackScale = 4;
 constexpr size_t kStackScale = 1;
 #endif
 
-// Idle accept loops wake this often to join finished threads.
+// The accept loop wakes this often to see a stop it missed.
 constexpr int kReapIntervalMs = 1000;
 // After running out of descriptors, wait this long before accepting again.
 constexpr int kBackOffMs = 100;
@@ -214,8 +214,14 @@ bool master_threads::run_alone(const char* addrs, const char* path, unsigned int
 }
 
 void master_threads::accept_loop(listener_set& listeners) {
-    connection_threads threads([this](socket_stream& stream) { serve(stream); },
-                               stackSize_ * kStackScale);
+    event_core core(*this, stackSize_ * kStackScale, maxConnections_ + event_core::kExtraThreads);
+    std::string coreError;
+    if (!core.open(coreError)) {
+        log::error4(__FILE__, __LINE__, __func__, "cannot serve connections: %s",
+                    coreError.c_str());
+        listeners.close();
+        return;
+    }
     peer_owner_lookup owners;  // this thread's, for every connection it accepts
     ownUid_ = ::geteuid();
     if (!peerCheck_) {
@@ -234,7 +240,6 @@ void master_threads::accept_loop(listener_set& listeners) {
     const std::vector<sockaddr_in> locals = bound_addresses(listeners.fds());
     fds.push_back({wakeRead_, POLLIN, 0});
     while (!stopping_) {
-        threads.reap();
         const int rc = ::poll(fds.data(), fds.size(), kReapIntervalMs);
         if (rc < 0 && errno != EINTR) {
             log::error4(__FILE__, __LINE__, __func__, "poll: %s", std::strerror(errno));
@@ -249,13 +254,13 @@ void master_threads::accept_loop(listener_set& listeners) {
         }
         for (size_t i = 0; i + 1 < fds.size(); ++i) {
             if (fds[i].revents != 0) {
-                accept_ready(fds[i].fd, locals[i], threads, owners);
+                accept_ready(fds[i].fd, locals[i], core, owners);
             }
         }
     }
     // Nobody new gets in while the connections are being taken down.
     listeners.close();
-    threads.stop_all();
+    core.stop_all();
 }
 
 void master_threads::drain_wake_pipe() {
@@ -264,8 +269,8 @@ void master_threads::drain_wake_pipe() {
     }
 }
 
-void master_threads::accept_ready(int listener, const sockaddr_in& local,
-                                  connection_threads& threads, peer_owner_lookup& owners) {
+void master_threads::accept_ready(int listener, const sockaddr_in& local, event_core& core,
+                                  peer_owner_lookup& owners) {
     for (int n = 0; n < kAcceptBurst && !stopping_; ++n) {
         sockaddr_in peer{};
         socklen_t peerSize = sizeof peer;
@@ -296,7 +301,7 @@ void master_threads::accept_ready(int listener, const sockaddr_in& local,
         }
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        threads.start(fd, maxConnections_);
+        core.add(fd, maxConnections_);
     }
 }
 
@@ -306,11 +311,13 @@ void master_threads::back_off() {
     ::poll(&wake, 1, kBackOffMs);
 }
 
-void master_threads::serve(socket_stream& stream) {
-    // One fault boundary per connection: whatever a handler throws, an
-    // allocation failure included, ends this connection and nothing else.
+namespace {
+
+// Runs one callback; what it throws ends the connection, with a line.
+template <typename Call>
+bool guarded(socket_stream& stream, Call&& call) {
     try {
-        serve_requests(stream);
+        return call();
     } catch (const std::exception& error) {
         log::error4(__FILE__, __LINE__, __func__, "connection from %s ended by an error: %s",
                     stream.get_peer(false), error.what());
@@ -318,29 +325,35 @@ void master_threads::serve(socket_stream& stream) {
         log::error4(__FILE__, __LINE__, __func__, "connection from %s ended by an error",
                     stream.get_peer(false));
     }
-    thread_on_close(&stream);
+    return false;
 }
 
-void master_threads::serve_requests(socket_stream& stream) {
-    bool keep = thread_on_accept(&stream);
-    while (keep && !stopping_) {
-        switch (stream.wait_readable()) {
-            case socket_stream::wait_result::ready: {
-                const unsigned timeoutsBefore = stream.timeout_count();
-                keep = thread_on_read(&stream);
-                if (stream.timeout_count() != timeoutsBefore) {
-                    keep = thread_on_timeout(&stream) && keep;
-                }
-                break;
-            }
-            case socket_stream::wait_result::timed_out:
-                keep = thread_on_timeout(&stream);
-                break;
-            case socket_stream::wait_result::closed:
-                keep = false;
-                break;
+}  // namespace
+
+bool master_threads::on_open(socket_stream& stream) {
+    return guarded(stream, [&] { return thread_on_accept(&stream) && !stopping_; });
+}
+
+bool master_threads::on_ready(socket_stream& stream) {
+    return guarded(stream, [&] {
+        const unsigned timeoutsBefore = stream.timeout_count();
+        bool keep = thread_on_read(&stream);
+        if (stream.timeout_count() != timeoutsBefore) {
+            keep = thread_on_timeout(&stream) && keep;
         }
-    }
+        return keep && !stopping_;
+    });
+}
+
+bool master_threads::on_idle(socket_stream& stream) {
+    return guarded(stream, [&] { return thread_on_timeout(&stream) && !stopping_; });
+}
+
+void master_threads::on_close(socket_stream& stream) {
+    guarded(stream, [&] {
+        thread_on_close(&stream);
+        return true;
+    });
 }
 
 }  // namespace net

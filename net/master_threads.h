@@ -1,7 +1,8 @@
 #pragma once
 // A stand-alone threaded server: it listens on loopback addresses and
-// serves each connection on a thread of its own through the callbacks
-// below, until stop() is called.
+// serves connections from an event core (event_core.h) through the
+// callbacks below, until stop() is called. A connection is on one thread at
+// a time, and costs a thread only while it is being served.
 
 #include <netinet/in.h>
 #include <sys/types.h>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "net/event_core.h"
 #include "net/listener_set.h"
 #include "net/master_base.h"
 
@@ -17,7 +19,7 @@ namespace net {
 
 class socket_stream;
 
-class master_threads : public master_base {
+class master_threads : public master_base, private event_core::handler {
   public:
     static constexpr size_t kDefaultMaxConnections = 1024;
     static constexpr size_t kDefaultStackSize = 256 * 1024;
@@ -28,8 +30,8 @@ class master_threads : public master_base {
     // Listens on every address of the comma-separated list (IPv4 on
     // 127.0.0.0/8 only; port 0 takes a free port) and serves connections
     // until stop(). No configuration file is read, whatever `path` says; a
-    // connection count and a thread count are not limits here, since every
-    // connection has its own thread. Returns true once stopped, false at once
+    // connection count and a thread count are not limits here: the threads
+    // follow the load. Returns true once stopped, false at once
     // when an address is refused or cannot be listened on (with an error
     // line on the log). thread_on_init runs once per object, before the first
     // connection is read. One run at a time.
@@ -73,11 +75,16 @@ class master_threads : public master_base {
     virtual void thread_on_init();
 
   private:
-    void serve(socket_stream& stream);
-    void serve_requests(socket_stream& stream);
+    // The event core's calls, each one fault boundary: whatever a callback
+    // throws, an allocation failure included, ends that connection only.
+    bool on_open(socket_stream& stream) override;
+    bool on_ready(socket_stream& stream) override;
+    bool on_idle(socket_stream& stream) override;
+    void on_close(socket_stream& stream) override;
+
     void accept_loop(listener_set& listeners);
     void drain_wake_pipe();
-    void accept_ready(int listener, const sockaddr_in& local, class connection_threads& threads,
+    void accept_ready(int listener, const sockaddr_in& local, event_core& core,
                       class peer_owner_lookup& owners);
     void back_off();
 

@@ -129,6 +129,7 @@ ssize_t socket_stream::recv_waiting(void* buf, size_t len) {
         for (;;) {
             const ssize_t n = ::recv(fd_, buf, len, 0);
             if (n >= 0) {
+                drained_ = static_cast<size_t>(n) < len;
                 return n;
             }
             if (errno == EINTR) {
@@ -143,6 +144,7 @@ ssize_t socket_stream::recv_waiting(void* buf, size_t len) {
     for (;;) {
         const ssize_t n = ::recv(fd_, buf, len, MSG_DONTWAIT);
         if (n >= 0) {
+            drained_ = static_cast<size_t>(n) < len;
             return n;
         }
         if (errno == EINTR) {
@@ -269,9 +271,38 @@ void socket_stream::unread(const void* buf, size_t len) {
     pushedBack_.insert(0, static_cast<const char*>(buf), len);
 }
 
+bool socket_stream::buffered() const {
+    return !pushedBack_.empty() || aheadBegin_ < aheadEnd_ ||
+           (hook_ != nullptr && hook_->pending() > 0);
+}
+
+socket_stream::wait_result socket_stream::take_ready() {
+    if (buffered()) {
+        return wait_result::ready;
+    }
+    timedOut_ = false;
+    for (;;) {
+        const ssize_t n = ::recv(fd_, ahead_, sizeof ahead_, MSG_DONTWAIT);
+        if (n > 0) {
+            aheadBegin_ = 0;
+            aheadEnd_ = static_cast<size_t>(n);
+            drained_ = aheadEnd_ < sizeof ahead_;
+            return wait_result::ready;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            drained_ = true;
+            return wait_result::nothing;
+        }
+        // The end, or an error, which a hook tells apart itself.
+        return hook_ != nullptr ? wait_result::ready : wait_result::closed;
+    }
+}
+
 socket_stream::wait_result socket_stream::wait_readable() {
-    if (!pushedBack_.empty() || aheadBegin_ < aheadEnd_ ||
-        (hook_ != nullptr && hook_->pending() > 0)) {
+    if (buffered()) {
         return wait_result::ready;
     }
     timedOut_ = false;

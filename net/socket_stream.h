@@ -68,10 +68,21 @@ class socket_stream {
     // destroy an answer the peer has not read yet.
     void close_lingering(std::chrono::milliseconds limit, size_t budget);
 
-    enum class wait_result { ready, timed_out, closed };
+    // Bytes already read from the socket, or held by the hook, for the
+    // reader: a reader would not have to wait for the socket.
+    bool buffered() const;
+    // Nothing buffered, and the socket's last read came back short: the
+    // socket had nothing more then, so more bytes will come as a new event.
+    bool drained() const { return drained_ && !buffered(); }
+
+    enum class wait_result { ready, timed_out, closed, nothing };
     // Waits, with the time-out, until there is something to read. A peer
     // that closed cleanly is told apart only without a hook.
     wait_result wait_readable();
+    // The same without waiting, once the socket was seen to be readable:
+    // what the socket has is kept for the reader; `nothing` when it has
+    // nothing after all.
+    wait_result take_ready();
 
     static constexpr size_t kReadAhead = 4096;
 
@@ -95,6 +106,7 @@ class socket_stream {
     size_t aheadBegin_ = 0;
     size_t aheadEnd_ = 0;
     bool timedOut_ = false;
+    bool drained_ = false;
     unsigned timeouts_ = 0;
     bool hasDeadline_ = false;
     std::chrono::steady_clock::time_point deadline_{};

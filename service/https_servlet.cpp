@@ -116,7 +116,16 @@ bool https_servlet::admit(net::HttpServletRequest& req) {
 }
 
 bool https_servlet::doWebSocket(net::HttpServletRequest& req, net::HttpServletResponse&) {
-    // The handshake's origin stands for every message on the connection.
-    RunWebSocketSession(req.getSocketStream(), dispatch_, CallerOf(req, "ws", "wss"));
-    return false;
+    net::socket_stream& stream = req.getSocketStream();
+    if (!webSocketOpen_) {
+        // Right after the handshake, whose origin stands for every message
+        // on the connection. The first frame may not be there yet: then the
+        // connection waits for it like any idle one.
+        webSocketOpen_ = true;
+        webSocketCaller_ = CallerOf(req, "ws", "wss");
+        if (!stream.buffered()) {
+            return true;
+        }
+    }
+    return ServeWebSocketFrames(stream, dispatch_, webSocketCaller_);
 }

@@ -3,6 +3,7 @@
 // text, the CORS preflight, WebSocket messages, and refusals.
 
 #include "net/HttpServlet.h"
+#include "service/request_caller.h"
 #include "service/request_dispatch.h"
 
 class https_servlet : public net::HttpServlet {
@@ -25,4 +26,6 @@ class https_servlet : public net::HttpServlet {
 
   private:
     const request_dispatch& dispatch_;
+    bool webSocketOpen_ = false;
+    request_caller webSocketCaller_;  // the opening handshake's
 };

@@ -105,7 +105,13 @@ bool origin_policy_file::Admits(const char* origin) {
         // There, but not to be looked at: treat it as a file that cannot be read.
         now.exists = true;
     }
-    std::lock_guard lock(mutex_);
+    {
+        std::shared_lock read(mutex_);
+        if (loaded_ && now == version_) {
+            return policy_.Admits(origin);
+        }
+    }
+    std::unique_lock write(mutex_);
     if (!loaded_ || !(now == version_)) {
         Reload(now);
     }

@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "service/origin_policy.h"
@@ -40,7 +41,9 @@ class origin_policy_file {
     void Reload(const file_version& version);
 
     const std::string path_;
-    std::mutex mutex_;
+    // Shared while the file stays as it was, which is nearly always: the
+    // connections' threads then never wait for each other here.
+    std::shared_mutex mutex_;
     bool loaded_ = false;   // guarded by mutex_
     file_version version_;  // guarded by mutex_
     origin_policy policy_;  // guarded by mutex_

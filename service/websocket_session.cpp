@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "net/socket_stream.h"
 #include "net/websocket.h"
 #include "service/PrintLine.h"
 #include "service/request_dispatch.h"
@@ -89,37 +90,44 @@ bool ReadPong(net::websocket& reader) {
     return RelayPayload(reader, nullptr);
 }
 
+bool ServeOneFrame(net::websocket& reader, net::websocket& writer, const request_dispatch& dispatch,
+                   const request_caller& caller) {
+    if (!reader.read_frame_head()) {
+        Print("read_frame_head error\r\n");
+        return false;
+    }
+    unsigned char opcode = reader.get_frame_opcode() & 0x0f;
+    PrintLine("opcode: 0x%x\r\n", opcode);
+    switch (opcode) {
+        case net::websocket::FRAME_TEXT:
+        case net::websocket::FRAME_BINARY:
+            return reader.get_frame_payload_len() < kMessageBufferBytes &&
+                   RunMessage(reader, writer, dispatch, caller);
+        case net::websocket::FRAME_PING:
+            return AnswerPing(reader, writer);
+        case net::websocket::FRAME_PONG:
+            return ReadPong(reader);
+        default:  // continuation, close and the reserved opcodes
+            return false;
+    }
+}
+
 }  // namespace
+
+bool ServeWebSocketFrames(net::socket_stream& stream, const request_dispatch& dispatch,
+                          const request_caller& caller) {
+    net::websocket reader(stream);
+    net::websocket writer(stream);
+    do {
+        if (!ServeOneFrame(reader, writer, dispatch, caller)) {
+            return false;
+        }
+    } while (stream.buffered());
+    return true;
+}
 
 void RunWebSocketSession(net::socket_stream& stream, const request_dispatch& dispatch,
                          const request_caller& caller) {
-    net::websocket reader(stream);
-    net::websocket writer(stream);
-    for (;;) {
-        if (!reader.read_frame_head()) {
-            Print("read_frame_head error\r\n");
-            return;
-        }
-        unsigned char opcode = reader.get_frame_opcode() & 0x0f;
-        PrintLine("opcode: 0x%x\r\n", opcode);
-        bool ok = false;
-        switch (opcode) {
-            case net::websocket::FRAME_TEXT:
-            case net::websocket::FRAME_BINARY:
-                ok = reader.get_frame_payload_len() < kMessageBufferBytes &&
-                     RunMessage(reader, writer, dispatch, caller);
-                break;
-            case net::websocket::FRAME_PING:
-                ok = AnswerPing(reader, writer);
-                break;
-            case net::websocket::FRAME_PONG:
-                ok = ReadPong(reader);
-                break;
-            default:  // continuation, close and the reserved opcodes
-                break;
-        }
-        if (!ok) {
-            return;
-        }
+    while (ServeWebSocketFrames(stream, dispatch, caller)) {
     }
 }
