@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "net/log.h"
@@ -17,8 +18,10 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-// The stop event's key in the epoll set; connections count from 1.
+// Keys in the epoll set besides the connections, which count from 1: the
+// stop event, and the count of expired connections waiting for a runner.
 constexpr uint64_t kStopKey = 0;
+constexpr uint64_t kExpiredKey = UINT64_MAX;
 // Idle deadlines are looked at every this many monitor ticks.
 constexpr int kDeadlineTicks = 5;
 // A connection's entry in the set, from the start.
@@ -48,6 +51,9 @@ event_core::~event_core() {
     if (stopEvent_ >= 0) {
         ::close(stopEvent_);
     }
+    if (expiredEvent_ >= 0) {
+        ::close(expiredEvent_);
+    }
     if (epoll_ >= 0) {
         ::close(epoll_);
     }
@@ -56,15 +62,21 @@ event_core::~event_core() {
 bool event_core::open(std::string& error) {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     stopEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (epoll_ < 0 || stopEvent_ < 0) {
+    expiredEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
+    if (epoll_ < 0 || stopEvent_ < 0 || expiredEvent_ < 0) {
         error = std::string("epoll: ") + std::strerror(errno);
         return false;
     }
-    // Level-triggered and never read: once written, every runner sees it.
+    // Level-triggered. The stop event is never read: once written, every
+    // runner sees it. The expired count is taken one by one, a runner each.
     epoll_event stop{};
     stop.events = EPOLLIN;
     stop.data.u64 = kStopKey;
-    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, stopEvent_, &stop) != 0) {
+    epoll_event expired{};
+    expired.events = EPOLLIN;
+    expired.data.u64 = kExpiredKey;
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, stopEvent_, &stop) != 0 ||
+        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, expiredEvent_, &expired) != 0) {
         error = std::string("epoll: ") + std::strerror(errno);
         return false;
     }
@@ -152,12 +164,20 @@ void event_core::runner_loop(runner_slot& slot) {
         if (event.data.u64 == kStopKey) {
             break;
         }
-        bool fresh = false;
-        connection* conn = claim(event.data.u64, fresh);
-        if (conn != nullptr) {
-            slot.servingSince.store(now_ns());
-            serve(*conn, fresh);
-            slot.servingSince.store(0);
+        if (event.data.u64 == kExpiredKey) {
+            if (connection* conn = take_one_expired()) {
+                slot.servingSince.store(now_ns());
+                serve_expired(*conn);
+                slot.servingSince.store(0);
+            }
+        } else {
+            bool fresh = false;
+            connection* conn = claim(event.data.u64, fresh);
+            if (conn != nullptr) {
+                slot.servingSince.store(now_ns());
+                serve(*conn, fresh);
+                slot.servingSince.store(0);
+            }
         }
         std::unique_lock<std::mutex> guard(lock_);
         if (stopping_) {
@@ -292,6 +312,26 @@ bool event_core::wait_again_or_wake(connection& conn) {
     return false;
 }
 
+event_core::connection* event_core::take_one_expired() {
+    uint64_t one = 0;
+    if (::read(expiredEvent_, &one, sizeof one) != sizeof one) {
+        return nullptr;  // another runner took it
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    if (expired_.empty()) {
+        return nullptr;
+    }
+    connection* conn = expired_.front();
+    expired_.pop_front();
+    return conn;
+}
+
+void event_core::serve_expired(connection& conn) {
+    if (!owner_.on_idle(*conn.stream) || !wait_again_or_wake(conn)) {
+        finish(conn);
+    }
+}
+
 void event_core::finish(connection& conn) {
     owner_.on_close(*conn.stream);
     std::unique_ptr<connection> gone;
@@ -352,16 +392,12 @@ void event_core::monitor_loop() {
         join_ended(guard);
         if (++tick >= kDeadlineTicks) {
             tick = 0;
-            std::vector<connection*> expired = take_expired(clock_type::now());
+            // Handed to the runners: on_idle and the close may take time.
+            const std::vector<connection*> expired = take_expired(clock_type::now());
             if (!expired.empty()) {
-                guard.unlock();
-                for (connection* conn : expired) {
-                    if (!owner_.on_idle(*conn->stream) || !wait_again_or_wake(*conn)) {
-                        finish(*conn);
-                    }
-                }
-                guard.lock();
-                continue;
+                expired_.insert(expired_.end(), expired.begin(), expired.end());
+                const uint64_t count = expired.size();
+                [[maybe_unused]] const ssize_t n = ::write(expiredEvent_, &count, sizeof count);
             }
         }
         if (conns_.empty() && ended_.empty()) {
@@ -423,10 +459,10 @@ void event_core::stop_all() {
         return;
     }
     stopping_ = true;
+    // Every socket: the busy ones' reads and writes end at once, and the
+    // waiting ones are closed below without waiting for their peers.
     for (auto& [id, conn] : conns_) {
-        if (conn->state == conn_state::busy) {
-            ::shutdown(conn->stream->sock_handle(), SHUT_RDWR);
-        }
+        ::shutdown(conn->stream->sock_handle(), SHUT_RDWR);
     }
     spareWake_.notify_all();
     monitorWake_.notify_all();
@@ -449,6 +485,7 @@ void event_core::stop_all() {
         left.push_back(std::move(conn));
     }
     conns_.clear();
+    expired_.clear();
     stopped_ = true;
     guard.unlock();
     for (auto& conn : left) {

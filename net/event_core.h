@@ -5,8 +5,8 @@
 // path, and an idle connection costs no thread. A monitor thread watches the
 // runners: one that has been inside a single serve for kStallMs is counted
 // out and another runner takes its place, so a call that blocks (a PIN
-// prompt) never holds up other connections. It also ends idle connections
-// whose read time-out has passed, and lets spare threads go.
+// prompt) never holds up other connections. It also hands idle connections
+// whose read time-out has passed to the runners, and lets spare threads go.
 
 #include <pthread.h>
 #include <atomic>
@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -114,6 +115,9 @@ class event_core {
     void check_runners(std::unique_lock<std::mutex>& lock);
     // Monitor: idle connections past their deadline, taken for on_idle.
     std::vector<connection*> take_expired(std::chrono::steady_clock::time_point now);
+    // Runner: one of those, for on_idle and what follows.
+    connection* take_one_expired();
+    void serve_expired(connection& conn);
     void join_ended(std::unique_lock<std::mutex>& lock);
 
     handler& owner_;
@@ -122,6 +126,7 @@ class event_core {
     size_t wantedRunners_ = 2;
     int epoll_ = -1;
     int stopEvent_ = -1;
+    int expiredEvent_ = -1;  // counts expired_, one read per connection
 
     mutable std::mutex lock_;
     std::condition_variable spareWake_;    // spares wait here to become runners
@@ -130,6 +135,7 @@ class event_core {
     std::unordered_map<uint64_t, std::unique_ptr<connection>> conns_;
     std::vector<std::unique_ptr<runner_slot>> slots_;  // never shrinks while open
     std::vector<runner_slot*> freeSlots_;
+    std::deque<connection*> expired_;  // taken (busy), waiting for a runner
     std::vector<pthread_t> ended_;
     uint64_t nextId_ = 1;       // 0 is the stop event
     size_t activeRunners_ = 0;  // runners not counted out

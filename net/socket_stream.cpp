@@ -37,6 +37,9 @@ socket_stream::socket_stream(int fd) : fd_(fd) {}
 
 socket_stream::~socket_stream() {
     if (hook_ != nullptr) {
+        // A farewell (TLS close_notify) goes out only if it fits at once: a
+        // peer that stopped reading must not hold up the close.
+        set_deadline(clock_type::now());
         hook_->destroy();
     }
     if (fd_ >= 0) {
